@@ -1,0 +1,417 @@
+/*
+ * tavrix.h - the public C interface of the Tavrix room-acoustics library.
+ *
+ * Tavrix measures rooms: it synthesises an exponential sine sweep, turns the
+ * recorded sweep into an impulse response, filters it in fractional-octave
+ * bands, evaluates reverberation (EDT, T10..T30, noise-compensated after
+ * Lundeby), the speech transmission index, microphone calibration responses
+ * and power spectra, and reads and writes WAV and UFF-58b files.
+ *
+ * General rules
+ * -------------
+ * - Call initTavrix() once before anything else.
+ * - Objects live in five process-wide tables of 255 slots (0..254): filter
+ *   banks, impulse measurements, reverberation analyses, STI analyses and FFT
+ *   analyses. A constructor takes the lowest free slot of its table and returns
+ *   its number (the handle), or -1 when all slots are taken. Every other call
+ *   on an object takes the handle first; an empty slot, or a handle outside
+ *   0..254, makes it fail with -1 (-1.0 for getSpeechTansmissionIndex) before
+ *   anything else happens. Destructors free the object and everything it owns.
+ * - Signals are arrays of double, full scale +-1. Arrays passed in are copied;
+ *   results are copied into arrays that the caller allocates, sized by the
+ *   matching length call. The only library-allocated buffer handed out is the
+ *   sample array of readWaveFile, released with deleteDouble.
+ * - Paths are null-terminated UTF-16 strings (tavrix_char, 16 bits on every
+ *   platform). A path with an unpaired surrogate cannot name a file: the call
+ *   fails as for an unreadable file.
+ * - Nothing is thrown across this interface and nothing is printed. Failures
+ *   come back as -1 or the negative codes listed with each function; a failed
+ *   memory allocation inside a call is reported as that call's failure value.
+ * - The library holds no locks: call it from one thread at a time.
+ */
+#ifndef TAVRIX_H
+#define TAVRIX_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#include <uchar.h>
+#endif
+
+#if defined(TAVRIX_STATIC)
+#define TAVRIX_API
+#elif defined(_WIN32)
+#if defined(TAVRIX_BUILDING)
+#define TAVRIX_API __declspec(dllexport)
+#else
+#define TAVRIX_API __declspec(dllimport)
+#endif
+#else
+#define TAVRIX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A UTF-16 code unit. Paths are null-terminated arrays of them. */
+typedef char16_t tavrix_char;
+
+/* Special band ids accepted wherever a band number is (see initFilterBank). */
+#define TAVRIX_BAND_A_WEIGHTING 100000
+#define TAVRIX_BAND_C_WEIGHTING 100001
+#define TAVRIX_BAND_UNFILTERED 100002
+
+/* ===================================================================== */
+/* Library                                                               */
+/* ===================================================================== */
+
+/* Starts the library: sets the library-wide NaN and infinity constants that
+ * the reverberation analysis reports with, and clears the five object tables.
+ * Call once before any other function. Later calls return 0 at once and leave
+ * existing objects and handles intact. Always returns 0. */
+TAVRIX_API int32_t initTavrix(void);
+
+/* The base-2 logarithm computed as ln(x) / ln(2). The export is named `log2`;
+ * it is declared here as tavrix_log2 so that including this header next to
+ * <math.h> does not redeclare the C library's log2. Hosts that bind by name
+ * look up "log2". log2 of 0 is -infinity, of a negative number NaN. */
+#if defined(__GNUC__) && !defined(_WIN32)
+TAVRIX_API double tavrix_log2(double x) __asm__("log2");
+#endif
+
+/* Releases a sample array that readWaveFile allocated. Null is accepted.
+ * Always returns 0. */
+TAVRIX_API int32_t deleteDouble(double* p);
+
+/* ===================================================================== */
+/* Fractional-octave filter banks                                        */
+/* ===================================================================== */
+
+/* Creates a filter bank of one resolution for the band numbers firstBand to
+ * lastBand, plus the A- and C-weighting filters. The designs are fixed for
+ * 48000 Hz; signals at other rates are filtered with the same coefficients.
+ *   resolution 1: octave bands 4..14 (band 10 = 1 kHz)
+ *   resolution 2: third-octave bands 12..43 (band 30 = 1 kHz)
+ *   resolution 3: twelfth-octave bands 49..174
+ *   resolution 4: twenty-fourth-octave bands 112..348
+ * Returns the handle, or -1 for a full table, a resolution outside 1..4, a
+ * band outside the resolution's range, or firstBand > lastBand (no slot is
+ * kept). Band ids accepted by the filtering calls: firstBand..lastBand,
+ * TAVRIX_BAND_A_WEIGHTING, TAVRIX_BAND_C_WEIGHTING, TAVRIX_BAND_UNFILTERED. */
+TAVRIX_API int32_t initFilterBank(int32_t resolution, int32_t firstBand, int32_t lastBand);
+
+/* Filters x[0..n-1] in place through one band (or weighting) of the bank. The
+ * band's filter keeps its state between calls, so a long signal can be fed
+ * block by block with the same result as one call. Returns 0; -1 for an empty
+ * slot, a null x, n < 0, or a band id the bank does not hold (x unchanged).
+ * n = 0 does nothing and returns 0. */
+TAVRIX_API int32_t filterSingleBand(int32_t handle, double* x, int32_t n, int32_t band);
+
+/* As filterSingleBand, but time-reversed: from x[n-1] down to x[0]. Feeding a
+ * long signal block by block goes from its last block to its first. Forward
+ * and reverse calls on one band share the same filter state. */
+TAVRIX_API int32_t filterSingleBandReverse(int32_t handle, double* x, int32_t n, int32_t band);
+
+/* The step delay of a band of the bank in samples at 48 kHz (the delay used
+ * to align time-reversed band filtering). -1 for an empty slot or a band not
+ * in firstBand..lastBand (the weighting ids included). */
+TAVRIX_API int32_t getStepDelay(int32_t handle, int32_t band);
+
+/* Destroys the filter bank. 0, or -1 for an empty slot. */
+TAVRIX_API int32_t deleteFilterBank(int32_t handle);
+
+/* ===================================================================== */
+/* Impulse measurement: sweep, deconvolution, band-filtered responses    */
+/* ===================================================================== */
+
+/* Creates an impulse measurement. Returns the handle, or -1 when full. */
+TAVRIX_API int32_t initImpulse(void);
+
+/* Chooses whether the next generateESS fades the sweep in (over 1/100 of a
+ * period of the start frequency) and out (over ten periods of the end
+ * frequency) with raised-cosine ramps. 0, or -1 for an empty slot. */
+TAVRIX_API int32_t setESSFade(int32_t handle, bool fade);
+
+/* Synthesises the exponential sine sweep, once per measurement object.
+ * Returns the sweep length ceil(sampleRate * duration), or -1 (nothing
+ * changed) for an empty slot, an object that already holds a sweep or a
+ * recording, a non-finite argument, duration <= 0 or > 180 s,
+ * startFrequency <= 0, startFrequency >= endFrequency,
+ * endFrequency > sampleRate / 2, tailDuration < 1 or > 32 s. */
+TAVRIX_API int32_t generateESS(int32_t handle, double sampleRate, double startFrequency,
+                               double endFrequency, double duration, double tailDuration);
+
+/* The sweep length in samples; -1 for an empty slot or no sweep. */
+TAVRIX_API int32_t getESSSize(int32_t handle);
+
+/* Copies the sweep (getESSSize values) into out. 0, or -1 for an empty slot,
+ * a null out, or no sweep. */
+TAVRIX_API int32_t getESS(int32_t handle, double* out);
+
+/* Writes the playback file: a mono 16-bit WAV at the sweep's sample rate with
+ * 0.2 s of silence, the sweep scaled by 10^(gainDb/20), and tailDuration + 1 s
+ * of silence. 0, or -1 for an empty slot, no sweep, a null or invalid path, a
+ * non-finite gain, or a file that cannot be created. */
+TAVRIX_API int32_t getESSFile(int32_t handle, const tavrix_char* file, double gainDb);
+
+/* Stores a recording of the sweep (n samples, n >= the sweep length) and
+ * deconvolves it: the transfer function is the recording's spectrum divided
+ * by the sweep's over nfft = the next power of two >= n, and the impulse
+ * response its inverse transform (nfft samples; the linear response starts at
+ * index 0, harmonic distortion products wrap to the end). Returns nfft, or -1
+ * for an empty slot, a null recording, n < 1, no sweep, or a recording shorter
+ * than the sweep (the new recording stays stored, earlier results are kept). */
+TAVRIX_API int32_t processInputSignal(int32_t handle, const double* recording, int32_t n);
+
+/* As processInputSignal with the recording read from a WAV file and scaled by
+ * 10^(gainDb/20); the file's sample rate becomes the measurement's. -1 also
+ * for an unreadable or unsupported file (the previous recording is gone). */
+TAVRIX_API int32_t processInputSignalFile(int32_t handle, const tavrix_char* file, double gainDb);
+
+/* Copies the impulse response (getNFFT values) into out. 0, or -1 for an
+ * empty slot, a null out or no impulse response. */
+TAVRIX_API int32_t getImpulseResponse(int32_t handle, double* out);
+
+/* The FFT length of the deconvolution = the impulse response length; -1 for
+ * an empty slot or before a sweep and a recording are held. */
+TAVRIX_API int32_t getNFFT(int32_t handle);
+
+/* Writes the impulse response as a mono 32-bit float WAV file at the
+ * measurement's sample rate. 0, or -1 for an empty slot, no impulse response,
+ * a null or invalid path, or a file that cannot be created. */
+TAVRIX_API int32_t getImpulseResponseFile(int32_t handle, const tavrix_char* file);
+
+/* Not implemented: always returns -1. */
+TAVRIX_API int32_t loadImpulseResponseFromFile(void);
+
+/* Copies the Hilbert envelope (magnitude of the analytic signal) of the
+ * impulse response into out (getNFFT values). 0, or -1 for an empty slot, a
+ * null out or no impulse response. */
+TAVRIX_API int32_t getImpulseResponseHilbert(int32_t handle, double* out);
+
+/* Attaches a filter bank (arguments as initFilterBank) to the measurement,
+ * replacing any earlier one. 0, or -1 for an empty slot or arguments the bank
+ * rejects; after a failure the measurement has no bank. */
+TAVRIX_API int32_t initImpulseResponseFunctionGenerator(int32_t handle, int32_t resolution,
+                                                        int32_t firstBand, int32_t lastBand);
+
+/* Copies the impulse response into out (getNFFT values) filtered
+ * time-reversed, from rest, through one band of the attached bank (or a
+ * weighting id, or TAVRIX_BAND_UNFILTERED). 0, or -1 for an empty slot, a null
+ * out, no attached bank, no impulse response, or a band the bank does not
+ * hold (out then holds the unfiltered copy). */
+TAVRIX_API int32_t getFilteredImpulseResponse(int32_t handle, double* out, int32_t band);
+
+/* The Hilbert envelope of getFilteredImpulseResponse. 0, or -1 as there. */
+TAVRIX_API int32_t getFilteredImpulseResponseHilbert(int32_t handle, double* out, int32_t band);
+
+/* Destroys the measurement with its sweep, recording, responses and attached
+ * filter bank. 0, or -1 for an empty slot. */
+TAVRIX_API int32_t deleteImpulse(int32_t handle);
+
+/* ===================================================================== */
+/* Microphone calibration                                                */
+/* ===================================================================== */
+
+/* Sets the half-width in seconds of the flat-topped window that gates the
+ * calibration impulse response around its peak (default 0.1 s; the window is
+ * 0.5 at this distance from the peak). Counts from the next processing call.
+ * 0, or -1 for an empty slot or a width that is not a positive finite number
+ * (the previous width stays). */
+TAVRIX_API int32_t setButterworthWindowWidth(int32_t handle, double width);
+
+/* Chooses whether fractional-octave responses average the FFT bins within a
+ * quarter of the point spacing around each point (true, the default) or take
+ * the nearest bin. 0, or -1 for an empty slot. */
+TAVRIX_API int32_t setAverageFFTtoOctaveFraction(int32_t handle, bool average);
+
+/* As processInputSignal, then gates the impulse response with the calibration
+ * window centred on its peak. Returns nfft or -1 (as processInputSignal; also
+ * -1 when no sample rate is known). */
+TAVRIX_API int32_t processInputSignalForMicCal(int32_t handle, const double* recording, int32_t n);
+
+/* Two-channel calibration: the transfer function is measured / reference,
+ * both n samples recorded together; the reference replaces the sweep. Returns
+ * nfft, or -1 for an empty slot, null arrays, n < 1, or an object without a
+ * sample rate (set by generateESS or processInputSignalFile). */
+TAVRIX_API int32_t processInputSignalForMicCalTwoCh(int32_t handle, const double* reference,
+                                                    const double* measured, int32_t n);
+
+/* The narrow-band magnitude response in dB, bins 0..nfft/2 (nfft/2 + 1 values
+ * into levelDb, their frequencies in Hz into frequency), relative to the bin
+ * nearest referenceFrequency (absolute when referenceFrequency is 0). 0, or
+ * -1 for an empty slot, null arrays, or no processed calibration response. */
+TAVRIX_API int32_t getMagnitudeResponseForMicCal(int32_t handle, double* levelDb, double* frequency,
+                                                 double referenceFrequency);
+
+/* The magnitude response in dB at bandsPerOctave (3, 6, 12 or 24) points per
+ * octave from 19.95 Hz: 10*b + 1 values at 48 kHz, 11*b + 1 at 96 kHz,
+ * 12*b + 1 at 192 kHz, normalised to the point nearest referenceFrequency
+ * unless it is 0. 0; -1 for an empty slot, null arrays, no processed response
+ * or another sample rate; -2 for another bandsPerOctave (the rate is tested
+ * first). */
+TAVRIX_API int32_t getFractionalOctaveMagnitudeResponseForMicCal(int32_t handle, double* levelDb,
+                                                                 double* frequency,
+                                                                 double referenceFrequency,
+                                                                 int32_t bandsPerOctave);
+
+/* The phase response in degrees at the same points (phases averaged as plain
+ * numbers, not unwrapped). Results as for the magnitude. */
+TAVRIX_API int32_t getFractionalOctavePhaseResponseForMicCal(int32_t handle, double* phaseDeg,
+                                                             double* frequency,
+                                                             double referenceFrequency,
+                                                             int32_t bandsPerOctave);
+
+/* ===================================================================== */
+/* Reverberation                                                         */
+/* ===================================================================== */
+
+/* Creates a reverberation analysis of an impulse response of n samples. The
+ * direct sound is located in the A-weighted broadband envelope (the largest
+ * value from 0.25 s on), and the analysis window runs from 0.1 s before the
+ * onset to about tailDuration after it. Returns the handle, or -1 when the
+ * table is full. The handle is returned also when the response cannot be
+ * prepared (null or too short a response, non-finite or non-positive rate or
+ * durations, no distinct arrival); such an object is not ready:
+ * getMaxImpulseLength returns -1 and every evaluation fails with -1. */
+TAVRIX_API int32_t initReverberation(const double* impulse, int32_t n, double sampleRate,
+                                     double sweepDuration, double tailDuration);
+
+/* As initReverberation with the response read from a WAV file. -1 (and no
+ * slot used) when the file cannot be read or is not supported. */
+TAVRIX_API int32_t initReverberationWithFile(const tavrix_char* file, double sweepDuration,
+                                             double tailDuration);
+
+/* Combines count existing analyses (for example one per position) into an
+ * ensemble evaluated on their mean band energy, aligned on their onsets. The
+ * members must stay alive while the ensemble is used. Returns the handle, or
+ * -1 when the table is full; the ensemble is not ready when a member is not
+ * ready or empty, a handle lies outside 0..254, sample rates differ, or the
+ * onsets lie at different distances from their window starts. A null list or
+ * a negative count gives a not-ready ensemble too. An ensemble of zero members
+ * is ready, and its evaluation fails with -1. */
+TAVRIX_API int32_t initReverberationEnsemble(const int32_t* handles, int32_t count);
+
+/* The number of samples of the analysis window: the size of the level-curve
+ * and decay-curve buffers of the evaluation calls. -1 for an empty slot or a
+ * not-ready object. */
+TAVRIX_API int32_t getMaxImpulseLength(int32_t handle);
+
+/* Attaches a filter bank (arguments as initFilterBank), replacing any earlier
+ * one. 0, or -1 for an empty slot or arguments the bank rejects. */
+TAVRIX_API int32_t initReverberationFilter(int32_t handle, int32_t resolution, int32_t firstBand,
+                                           int32_t lastBand);
+
+/* Evaluates one band: level curve, noise-compensated decay curve and
+ * reverberation times. See the documentation block of the implementation
+ * release for the full description of the outputs and statuses. */
+TAVRIX_API int32_t getReverberationData(int32_t handle, int32_t band, const double* ranges,
+                                        int32_t rangeCount, int32_t blockLength,
+                                        double* levelCurveDb, int32_t* levelCurveLength,
+                                        double* decayCurveDb, double* decayCurveEnd,
+                                        double* noiseLevelDb, double* tailModelDb,
+                                        double* reverbTimes, double* fitQuality,
+                                        double* dynamicRange, double* curvature,
+                                        int32_t* onsetOffset, double* peakLevelDb);
+
+/* Evaluates one band's levels only. */
+TAVRIX_API int32_t getReverberationDataLevel(int32_t handle, int32_t band, int32_t blockLength,
+                                             double* levelCurveDb, int32_t* levelCurveLength,
+                                             double* decayCurveDb, double* decayCurveEnd,
+                                             double* noiseLevelDb, double* decayStartLevelDb,
+                                             int32_t* onsetOffset, double* peakLevelDb);
+
+/* Destroys the analysis and its filter bank (an ensemble's members are not
+ * touched). 0, or -1 for an empty slot. */
+TAVRIX_API int32_t deleteReverberation(int32_t handle);
+
+/* ===================================================================== */
+/* Speech transmission index                                             */
+/* ===================================================================== */
+
+/* Creates an STI analysis of an impulse response of n samples at sampleRate:
+ * the 7 x 14 modulation transfer matrix of the octave bands 125 Hz..8 kHz.
+ * Returns the handle, or -1 when full. The handle is returned also when the
+ * analysis cannot be made (null response, n < 1, non-finite or non-positive
+ * rate); such an object fails every later call with -1 (-1.0). */
+TAVRIX_API int32_t initSpeechTransmissionIndex(const double* impulse, int32_t n, double sampleRate);
+
+/* As initSpeechTransmissionIndex from a WAV file. -1 (no slot used) when the
+ * file cannot be read. */
+TAVRIX_API int32_t initSpeechTransmissionIndexWithFile(const tavrix_char* file);
+
+/* Length of the stored impulse (padded to at least 1.6 s); -1 if none. */
+TAVRIX_API int32_t getImpulseSize(int32_t handle);
+
+/* The squared octave-band-filtered impulse (getImpulseSize values), band 7..13
+ * (125 Hz..8 kHz) or a weighting id or TAVRIX_BAND_UNFILTERED. 0 or -1. */
+TAVRIX_API int32_t getFilteredImpulse(int32_t handle, double* out, int32_t band);
+
+/* The 14 modulation transfer values of octave band 7..13, at the modulation
+ * frequencies 10^((j-2)/10) Hz, j = 0..13. 0 or -1. */
+TAVRIX_API int32_t getModulationTransferFunction(int32_t handle, double* out, int32_t band);
+
+/* Sets the seven octave-band noise levels in dB (125 Hz..8 kHz). 0, or -1. */
+TAVRIX_API int32_t setNoiseLevel(int32_t handle, const double* levels);
+
+/* Sets the seven octave-band speech signal levels in dB. 0, or -1. */
+TAVRIX_API int32_t setSignalLevel(int32_t handle, const double* levels);
+
+/* The speech transmission index with the male (true) or female weights,
+ * corrected for the set signal and noise levels when useLevels is true.
+ * -1.0 for an empty slot or a failed analysis; -2.0 when useLevels is true
+ * and a level set is missing. (The name is spelled so.) */
+TAVRIX_API double getSpeechTansmissionIndex(int32_t handle, bool maleWeights, bool useLevels);
+
+/* Destroys the STI analysis. 0, or -1 for an empty slot. */
+TAVRIX_API int32_t deleteSpeechTransmissionIndex(int32_t handle);
+
+/* ===================================================================== */
+/* Power spectrum                                                        */
+/* ===================================================================== */
+
+/* Creates an FFT analysis. Returns the handle, or -1 when full. */
+TAVRIX_API int32_t initFftAnalysis(void);
+
+/* Replaces buffer[0..32768] by the Hann-windowed power spectrum in dB of the
+ * 65536 samples buffer[0..65535]; buffer[32769..65535] are left as they were.
+ * 0, or -1 for an empty slot or a null buffer. */
+TAVRIX_API int32_t fftStep(int32_t handle, double* buffer);
+
+/* Destroys the FFT analysis. 0, or -1 for an empty slot. */
+TAVRIX_API int32_t deleteFftAnalysis(int32_t handle);
+
+/* ===================================================================== */
+/* Files                                                                 */
+/* ===================================================================== */
+
+/* Writes n samples as a mono 16-bit PCM WAV file (each sample scaled by
+ * 32768 * 0.99, no clipping). 0, or -1 for a null path or samples, n < 0, a
+ * sampleRate < 1, an invalid path or a file that cannot be created. */
+TAVRIX_API int32_t writeWaveFile(const tavrix_char* file, const double* samples, int32_t n,
+                                 int32_t sampleRate);
+
+/* Reads a mono WAV file (16-, 24-, 32-bit PCM or 32-bit float). On success
+ * returns 0 and *samples points to *n doubles that the caller releases with
+ * deleteDouble. -10 for a format tag other than PCM or float (for example
+ * WAVE_FORMAT_EXTENSIBLE); -1 for any other failure (null arguments, a missing
+ * file, several channels, other sample sizes, a chunk between "fmt " and
+ * "data", or a data chunk shorter than it declares). On failure nothing is
+ * allocated; *sampleRate and *n may already hold the header's values. */
+TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, double* sampleRate,
+                                int32_t* n);
+
+/* Converts a WAV recording to pascals from the measurement chain's levels and
+ * writes it as a 32-bit float WAV file or, with writeUff, as a universal file
+ * format dataset 58 in its binary variant. unused is accepted and ignored. */
+TAVRIX_API int32_t createCalibratedWaveFile(const tavrix_char* inputPath,
+                                            const tavrix_char* outputPath, double sensitivityDb,
+                                            double adjustDb, double gainDb, double trim,
+                                            double unused, bool highCorrection, bool writeUff);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAVRIX_H */

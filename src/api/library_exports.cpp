@@ -1,0 +1,45 @@
+// Library start-up and the exports that belong to no object.
+#include <cmath>
+#include <cstdlib>
+
+#include "api/tables.h"
+#include "filters/filter_bank.h"
+#include "impulse/impulse_measurement.h"
+#include "numeric/constants.h"
+#include "reverberation/reverberation_analysis.h"
+#include "spectrum/fft_analysis.h"
+#include "sti/sti_analysis.h"
+#include "tavrix.h"
+
+namespace {
+bool libraryInitialised = false;
+}
+
+extern "C" {
+
+TAVRIX_API int32_t initTavrix(void) {
+  if (libraryInitialised) return 0;
+  tavrix::setNonFiniteConstants();
+  // Clearing forgets objects without freeing them: at first start-up the
+  // tables are empty anyway.
+  tavrix::filterBankTable().forgetAll();
+  tavrix::impulseTable().forgetAll();
+  tavrix::reverberationTable().forgetAll();
+  tavrix::stiTable().forgetAll();
+  tavrix::fftAnalysisTable().forgetAll();
+  libraryInitialised = true;
+  return 0;
+}
+
+TAVRIX_API int32_t deleteDouble(double* p) {
+  std::free(p);
+  return 0;
+}
+
+}  // extern "C"
+
+// The `log2` export. Defined under another C++ name and given the export name
+// by the linker (asm label on ELF, the module-definition file on Windows), so
+// no code here redefines or calls the C library's log2: computed, as the host
+// expects, from natural logarithms.
+extern "C" TAVRIX_API double tavrix_log2(double x) { return std::log(x) / std::log(2.0); }

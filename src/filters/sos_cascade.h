@@ -1,0 +1,36 @@
+// IIR filters as cascades of second-order sections (transposed direct form II).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tavrix {
+
+struct SosSection {
+  double b0, b1, b2;  // numerator
+  double a1, a2;      // denominator (a0 = 1)
+  double z1, z2;      // state
+};
+
+struct SosCascade {
+  int32_t order = 0;             // even; order / 2 sections
+  std::vector<double> gains;     // order/2 + 1: input gain of each section, then the output gain
+  std::vector<SosSection> sections;
+};
+
+// Sets the order and allocates gains and sections; -1 if it already has sections.
+int32_t sosCreate(SosCascade& cascade, int32_t order);
+// Loads a design row (six values b0 b1 b2 a0 a1 a2 per section) and a gain row
+// (order/2 + 1 values); the state is put at rest.
+int32_t sosLoad(SosCascade& cascade, const double* designRow, const double* gainRow);
+// Forward filtering in place, state carried over between calls. n < 1 does nothing.
+int32_t sosFilter(SosCascade& cascade, double* x, int32_t n);
+// The same recurrence from x[n-1] down to x[0], state carried over.
+int32_t sosFilterReverse(SosCascade& cascade, double* x, int32_t n);
+// Time-reversed filtering from rest of x delayed by d samples (0 <= d < n):
+// x[t] <- step(x[t-d]) for t = n-1 .. d, then x[t] <- step(0) for t = d-1 .. 0.
+int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32_t d);
+// Puts every section at rest.
+void sosReset(SosCascade& cascade);
+
+}  // namespace tavrix

@@ -1,0 +1,16 @@
+// FFT-based analytic signal and Hilbert envelope.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrix {
+
+// re and im receive the analytic signal of x[0..n-1] computed over the next
+// power of two (fftLengthFor(n)): re = x to rounding, im = its Hilbert
+// transform. n < 1 does nothing.
+void analyticSignal(const double* x, double* re, double* im, int32_t n);
+
+// Replaces x[0..n-1] by the magnitude of its analytic signal. Returns 0.
+int32_t hilbertEnvelope(double* x, int32_t n);
+
+}  // namespace tavrix

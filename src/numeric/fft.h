@@ -1,0 +1,34 @@
+// Complex discrete Fourier transform of any length on interleaved buffers.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrix {
+
+// Buffer description: numDoubles = 2 * length doubles holding length complex
+// values interleaved (real part at 2k, imaginary part at 2k + 1).
+struct FftSize {
+  int32_t numDoubles;
+  int32_t length;
+};
+
+// Forward transform in place, X[k] = sum_n x[n] exp(-2 pi i k n / N), no
+// scaling. Powers of two use a radix-2 transform, other lengths Bluestein's
+// chirp-z method over a power of two >= 2N - 1. N = 0 leaves the buffer alone.
+void fftForward(FftSize size, double* buffer);
+
+// Inverse transform in place, x[n] = (1/N) sum_k X[k] exp(+2 pi i k n / N).
+void fftInverse(FftSize size, double* buffer);
+
+// Convenience forms taking the complex length.
+inline void fftForward(double* buffer, int32_t length) { fftForward(FftSize{2 * length, length}, buffer); }
+inline void fftInverse(double* buffer, int32_t length) { fftInverse(FftSize{2 * length, length}, buffer); }
+
+// The transform length the analyses use for a signal of n samples:
+// (int) 2^ceil(ln(n) / ln 2), evaluated in double precision exactly so, which
+// is the smallest power of two >= n except for n = 2^29, where the rounding of
+// the logarithms gives 2^30. Returns 0 for n < 1 and -1 when the result would
+// not fit in an int32.
+int32_t fftLengthFor(int64_t n);
+
+}  // namespace tavrix

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs the Debian packages the build needs when they are missing.
+set -e
+need=""
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsndfile1-dev $TAVRIX_EXTRA_PACKAGES; do
+  have "$p" || need="$need $p"
+done
+[ -z "$need" ] && exit 0
+echo "installing:$need"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $need
