@@ -23,7 +23,7 @@ double meanOf(const double* v, int32_t n);
 
 // 1-based position and value of the first largest (smallest) element. NaNs
 // never win; ties keep the earliest; all NaN (or n == 1) gives position 1.
-// n must be >= 1.
+// n < 1 reads nothing and gives position 0 with a NaN value.
 struct IndexedValue {
   int32_t position;
   double value;
