@@ -1,0 +1,81 @@
+#include "filters/sos_cascade.h"
+
+#include <cstddef>
+
+namespace tavrix {
+namespace {
+
+// One sample through the whole cascade. The operations are written out in a
+// fixed order and grouping (the z1 update uses the old z2, and b1*w + z2 is
+// formed before a1*y is subtracted): results are compared bit for bit across
+// versions, so the compiler must not be given room to reassociate.
+inline double cascadeStep(SosSection* sections, const double* gains, int32_t count, double v) {
+  for (int32_t i = 0; i < count; ++i) {
+    SosSection& s = sections[i];
+    const double w = gains[i] * v;
+    const double y = s.b0 * w + s.z1;
+    s.z1 = (s.b1 * w + s.z2) - s.a1 * y;
+    s.z2 = s.b2 * w - s.a2 * y;
+    v = y;
+  }
+  return v * gains[count];
+}
+
+}  // namespace
+
+int32_t sosCreate(SosCascade& cascade, int32_t order) {
+  if (!cascade.sections.empty() || order < 0 || order % 2 != 0) return -1;
+  const std::size_t count = static_cast<std::size_t>(order / 2);
+  cascade.gains.assign(count + 1, 0.0);
+  cascade.sections.assign(count, SosSection{});
+  cascade.order = order;
+  return 0;
+}
+
+int32_t sosLoad(SosCascade& cascade, const double* designRow, const double* gainRow) {
+  const std::size_t count = cascade.sections.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const double* row = designRow + 6 * i;  // b0 b1 b2 a0 a1 a2; a0 is always 1
+    cascade.sections[i] = SosSection{row[0], row[1], row[2], row[4], row[5], 0.0, 0.0};
+  }
+  for (std::size_t i = 0; i <= count; ++i) cascade.gains[i] = gainRow[i];
+  return 0;
+}
+
+int32_t sosFilter(SosCascade& cascade, double* x, int32_t n) {
+  const int32_t count = static_cast<int32_t>(cascade.sections.size());
+  SosSection* sections = cascade.sections.data();
+  const double* gains = cascade.gains.data();
+  for (int32_t t = 0; t < n; ++t) x[t] = cascadeStep(sections, gains, count, x[t]);
+  return 0;
+}
+
+int32_t sosFilterReverse(SosCascade& cascade, double* x, int32_t n) {
+  const int32_t count = static_cast<int32_t>(cascade.sections.size());
+  SosSection* sections = cascade.sections.data();
+  const double* gains = cascade.gains.data();
+  for (int32_t t = n - 1; t >= 0; --t) x[t] = cascadeStep(sections, gains, count, x[t]);
+  return 0;
+}
+
+int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32_t d) {
+  if (d < 0 || d > n) return -1;  // would read or write outside x
+  sosReset(cascade);
+  const int32_t count = static_cast<int32_t>(cascade.sections.size());
+  SosSection* sections = cascade.sections.data();
+  const double* gains = cascade.gains.data();
+  // Running downward, x[t - d] is read before anything at or below t has been
+  // written, so the delayed copy needs no buffer of its own.
+  for (int32_t t = n - 1; t >= d; --t) x[t] = cascadeStep(sections, gains, count, x[t - d]);
+  for (int32_t t = d - 1; t >= 0; --t) x[t] = cascadeStep(sections, gains, count, 0.0);
+  return 0;
+}
+
+void sosReset(SosCascade& cascade) {
+  for (SosSection& s : cascade.sections) {
+    s.z1 = 0.0;
+    s.z2 = 0.0;
+  }
+}
+
+}  // namespace tavrix
