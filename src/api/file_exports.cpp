@@ -25,7 +25,8 @@ TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, doubl
   });
 }
 
-TAVRIX_API int32_t writeWaveFile(const tavrix_char* file, const double* samples, int32_t n, int32_t sampleRate) {
+TAVRIX_API int32_t writeWaveFile(const tavrix_char* file, const double* samples, int32_t n,
+                                 int32_t sampleRate) {
   if (!file || n < 0 || (n > 0 && !samples) || sampleRate < 1) return -1;
   return tavrix::guarded(-1, [&] { return tavrix::writeWave(file, samples, n, sampleRate, false); });
 }

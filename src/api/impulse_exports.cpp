@@ -81,10 +81,12 @@ TAVRIX_API int32_t getESSFile(int32_t handle, const tavrix_char* file, double ga
     // The file's rate is the whole-number part of the measurement's rate.
     const double fs = m->sampleRate;
     if (!(fs >= 1.0 && fs <= static_cast<double>(std::numeric_limits<int32_t>::max()))) return -1;
-    const tavrix::DynArray<double> playback = tavrix::sweepPlaybackBuffer(m->sweep, fs, m->tailDuration, gainDb);
+    const tavrix::DynArray<double> playback =
+        tavrix::sweepPlaybackBuffer(m->sweep, fs, m->tailDuration, gainDb);
     if (playback.empty()) return -1;
-    return tavrix::writeWave(file, playback.data(), playback.size(), static_cast<int32_t>(fs), false) == 0 ? 0
-                                                                                                           : -1;
+    return tavrix::writeWave(file, playback.data(), playback.size(), static_cast<int32_t>(fs), false) == 0
+               ? 0
+               : -1;
   });
 }
 

@@ -40,7 +40,9 @@ bool sweepSettingsValid(const SweepSettings& s) {
   return std::ceil(s.sampleRate * s.duration) <= kMaxCount;
 }
 
-int32_t sweepLength(const SweepSettings& s) { return static_cast<int32_t>(std::ceil(s.sampleRate * s.duration)); }
+int32_t sweepLength(const SweepSettings& s) {
+  return static_cast<int32_t>(std::ceil(s.sampleRate * s.duration));
+}
 
 DynArray<double> generateSweep(const SweepSettings& s, bool fade) {
   const double fs = s.sampleRate;

@@ -31,11 +31,12 @@ std::vector<Complex> twiddles(int64_t m, bool inverse) {
   std::vector<double> q(static_cast<size_t>(quarter + 1));
   q[0] = 1.0;
   for (int64_t k = 1; k <= quarter / 2; ++k) q[k] = std::cos(static_cast<double>(k) * step);
-  for (int64_t k = quarter / 2 + 1; k < quarter; ++k) q[k] = std::sin(static_cast<double>(quarter - k) * step);
+  for (int64_t k = quarter / 2 + 1; k < quarter; ++k)
+    q[k] = std::sin(static_cast<double>(quarter - k) * step);
   if (quarter > 0) q[quarter] = 0.0;
   const double sign = inverse ? 1.0 : -1.0;
   for (int64_t k = 0; k < m / 2; ++k) {
-    double c, s;  // cos and sin of 2 pi k / m
+    double c, s;         // cos and sin of 2 pi k / m
     if (quarter == 0) {  // m == 2
       c = 1.0;
       s = 0.0;
@@ -121,7 +122,8 @@ void radix2(Complex* y, int64_t m, const std::vector<Complex>& twiddle, bool inv
   const int64_t block = std::min(m, kCacheBlock);
   int64_t inBlock = h;
   for (int64_t start = 0; start < m; start += block)
-    for (inBlock = h; 4 * inBlock <= block; inBlock *= 4) radix4Pass(y + start, block, inBlock, w, m, inverse);
+    for (inBlock = h; 4 * inBlock <= block; inBlock *= 4)
+      radix4Pass(y + start, block, inBlock, w, m, inverse);
   for (h = inBlock; 4 * h <= m; h *= 4) radix4Pass(y, m, h, w, m, inverse);
 }
 
