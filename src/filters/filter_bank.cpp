@@ -1,0 +1,103 @@
+#include "filters/filter_bank.h"
+
+#include <utility>
+
+#include "filters/filter_designs.h"
+
+namespace tavrix {
+namespace {
+
+// Band-pass filters are eighth order: four sections.
+constexpr int32_t kBandOrder = 8;
+constexpr int32_t kAWeightingOrder = 6;
+constexpr int32_t kCWeightingOrder = 4;
+// The weighting filters have no step delay of their own: aligned filtering
+// shifts them by a fixed single sample.
+constexpr int32_t kWeightingAlignDelay = 1;
+
+bool holdsBand(const FilterBank& bank, int32_t band) {
+  return !bank.bands.empty() && band >= bank.firstBand && band <= bank.lastBand;
+}
+
+}  // namespace
+
+int32_t bankBuild(FilterBank& bank, int32_t resolution, int32_t firstBand, int32_t lastBand) {
+  if (!bank.bands.empty() || bank.aWeighting || bank.cWeighting) return -1;
+  if (!bandInRange(resolution, firstBand) || !bandInRange(resolution, lastBand) || firstBand > lastBand)
+    return -1;
+  bank.resolution = resolution;
+  bank.firstBand = firstBand;
+  bank.lastBand = lastBand;
+  bank.bandCount = lastBand - firstBand + 1;
+
+  auto a = std::make_unique<SosCascade>();
+  const AWeightingDesign& aDesign = aWeightingDesign();
+  sosCreate(*a, kAWeightingOrder);
+  sosLoad(*a, aDesign.sections.data(), aDesign.gains.data());
+  auto c = std::make_unique<SosCascade>();
+  const CWeightingDesign& cDesign = cWeightingDesign();
+  sosCreate(*c, kCWeightingOrder);
+  sosLoad(*c, cDesign.sections.data(), cDesign.gains.data());
+
+  std::vector<SosCascade> bands(static_cast<size_t>(bank.bandCount));
+  for (int32_t i = 0; i < bank.bandCount; ++i) {
+    const BandPassDesign& design = bandPassDesign(resolution, firstBand + i);
+    sosCreate(bands[static_cast<size_t>(i)], kBandOrder);
+    sosLoad(bands[static_cast<size_t>(i)], design.sections.data(), design.gains.data());
+  }
+  // Everything is allocated: commit (nothing below can fail).
+  bank.aWeighting = std::move(a);
+  bank.cWeighting = std::move(c);
+  bank.bands = std::move(bands);
+  bank.order = kBandOrder;
+  return 0;
+}
+
+std::unique_ptr<FilterBank> bankCreate(int32_t resolution, int32_t firstBand, int32_t lastBand) {
+  auto bank = std::make_unique<FilterBank>();
+  if (bankBuild(*bank, resolution, firstBand, lastBand) != 0) return nullptr;
+  return bank;
+}
+
+SosCascade* bankCascade(FilterBank& bank, int32_t band) {
+  if (holdsBand(bank, band)) return &bank.bands[static_cast<size_t>(band - bank.firstBand)];
+  if (band == kBandAWeighting) return bank.aWeighting.get();
+  if (band == kBandCWeighting) return bank.cWeighting.get();
+  return nullptr;
+}
+
+int32_t bankFilter(FilterBank& bank, double* x, int32_t n, int32_t band) {
+  if (band == kBandUnfiltered) return 0;
+  SosCascade* cascade = bankCascade(bank, band);
+  if (!cascade) return -1;
+  return sosFilter(*cascade, x, n);
+}
+
+int32_t bankFilterReverse(FilterBank& bank, double* x, int32_t n, int32_t band) {
+  if (band == kBandUnfiltered) return 0;
+  SosCascade* cascade = bankCascade(bank, band);
+  if (!cascade) return -1;
+  return sosFilterReverse(*cascade, x, n);
+}
+
+int32_t bankFilterReverseAligned(FilterBank& bank, double* x, int32_t n, int32_t band) {
+  if (band == kBandUnfiltered) return 0;
+  SosCascade* cascade = bankCascade(bank, band);
+  if (!cascade) return -1;
+  const int32_t delay = holdsBand(bank, band) ? bandStepDelay(bank.resolution, band) : kWeightingAlignDelay;
+  if (delay < 0 || delay >= n) return -1;
+  return sosFilterReverseDelayed(*cascade, x, n, delay);
+}
+
+int32_t bankResetBands(FilterBank& bank) {
+  if (bank.bands.empty()) return -1;
+  for (SosCascade& cascade : bank.bands) sosReset(cascade);
+  return 0;
+}
+
+int32_t bankStepDelay(const FilterBank& bank, int32_t band) {
+  if (!holdsBand(bank, band)) return -1;
+  return bandStepDelay(bank.resolution, band);
+}
+
+}  // namespace tavrix
