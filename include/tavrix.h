@@ -101,11 +101,14 @@ TAVRIX_API int32_t deleteDouble(double* p);
  * TAVRIX_BAND_A_WEIGHTING, TAVRIX_BAND_C_WEIGHTING, TAVRIX_BAND_UNFILTERED. */
 TAVRIX_API int32_t initFilterBank(int32_t resolution, int32_t firstBand, int32_t lastBand);
 
-/* Filters x[0..n-1] in place through one band (or weighting) of the bank. The
- * band's filter keeps its state between calls, so a long signal can be fed
- * block by block with the same result as one call. Returns 0; -1 for an empty
- * slot, a null x, n < 0, or a band id the bank does not hold (x unchanged).
- * n = 0 does nothing and returns 0. */
+/* Filters x[0..n-1] in place through one band (or weighting) of the bank;
+ * TAVRIX_BAND_UNFILTERED leaves x as it is. The filters are fixed 48 kHz
+ * designs: at another sample rate the band frequencies scale with the rate.
+ * The band's filter keeps its state between calls, so a long signal can be fed
+ * block by block with the same result as one call; no call resets it (create a
+ * new bank for an unrelated signal). Returns 0; -1 for an empty slot, a null
+ * x, n < 0, or a band id the bank does not hold (x unchanged). n = 0 does
+ * nothing and returns 0. Allocates nothing. */
 TAVRIX_API int32_t filterSingleBand(int32_t handle, double* x, int32_t n, int32_t band);
 
 /* As filterSingleBand, but time-reversed: from x[n-1] down to x[0]. Feeding a
@@ -177,33 +180,41 @@ TAVRIX_API int32_t getImpulseResponse(int32_t handle, double* out);
  * an empty slot or before a sweep and a recording are held. */
 TAVRIX_API int32_t getNFFT(int32_t handle);
 
-/* Writes the impulse response as a mono 32-bit float WAV file at the
- * measurement's sample rate. 0, or -1 for an empty slot, no impulse response,
- * a null or invalid path, or a file that cannot be created. */
+/* Writes the impulse response (getNFFT samples) as a mono 32-bit float WAV
+ * file at the measurement's sample rate truncated to whole hertz. An existing
+ * file is overwritten. 0, or -1 for an empty slot, no impulse response, a null
+ * or invalid path, or a file that cannot be created or written. */
 TAVRIX_API int32_t getImpulseResponseFile(int32_t handle, const tavrix_char* file);
 
-/* Not implemented: always returns -1. */
+/* Not implemented: reads nothing and always returns -1. */
 TAVRIX_API int32_t loadImpulseResponseFromFile(void);
 
-/* Copies the Hilbert envelope (magnitude of the analytic signal) of the
- * impulse response into out (getNFFT values). 0, or -1 for an empty slot, a
- * null out or no impulse response. */
+/* Copies the Hilbert envelope (magnitude of the analytic signal, computed
+ * over the next power of two) of the impulse response into out (getNFFT
+ * values, caller-allocated). 0, or -1 for an empty slot, a null out or no
+ * impulse response (out untouched). */
 TAVRIX_API int32_t getImpulseResponseHilbert(int32_t handle, double* out);
 
 /* Attaches a filter bank (arguments as initFilterBank) to the measurement,
- * replacing any earlier one. 0, or -1 for an empty slot or arguments the bank
- * rejects; after a failure the measurement has no bank. */
+ * replacing any earlier one; the bank is owned by the measurement and freed by
+ * deleteImpulse. It takes no slot of the filter-bank table. 0, or -1 for an
+ * empty slot or arguments the bank rejects; after a failure the measurement
+ * has no bank, even if it had one before. */
 TAVRIX_API int32_t initImpulseResponseFunctionGenerator(int32_t handle, int32_t resolution,
                                                         int32_t firstBand, int32_t lastBand);
 
 /* Copies the impulse response into out (getNFFT values) filtered
  * time-reversed, from rest, through one band of the attached bank (or a
- * weighting id, or TAVRIX_BAND_UNFILTERED). 0, or -1 for an empty slot, a null
- * out, no attached bank, no impulse response, or a band the bank does not
- * hold (out then holds the unfiltered copy). */
+ * weighting id, or TAVRIX_BAND_UNFILTERED for the plain copy), with no delay
+ * compensation. Every call starts from rest, so repeated calls give identical
+ * results; the stored response is not changed. 0, or -1 for an empty slot, a
+ * null out, no attached bank, no impulse response yet (with a bank attached
+ * too; out untouched), or a band the bank does not hold (out then holds the
+ * unfiltered copy). */
 TAVRIX_API int32_t getFilteredImpulseResponse(int32_t handle, double* out, int32_t band);
 
-/* The Hilbert envelope of getFilteredImpulseResponse. 0, or -1 as there. */
+/* The Hilbert envelope of getFilteredImpulseResponse (out as there). 0, or
+ * -1 as there. */
 TAVRIX_API int32_t getFilteredImpulseResponseHilbert(int32_t handle, double* out, int32_t band);
 
 /* Destroys the measurement with its sweep, recording, responses and attached
