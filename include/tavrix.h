@@ -225,11 +225,12 @@ TAVRIX_API int32_t deleteImpulse(int32_t handle);
 /* Microphone calibration                                                */
 /* ===================================================================== */
 
-/* Sets the half-width in seconds of the flat-topped window that gates the
- * calibration impulse response around its peak (default 0.1 s; the window is
- * 0.5 at this distance from the peak). Counts from the next processing call.
- * 0, or -1 for an empty slot or a width that is not a positive finite number
- * (the previous width stays). */
+/* Sets the half-width W in seconds of the window that gates the calibration
+ * impulse response around its peak (default 0.1 s). The window is
+ * 1 / (1 + (t / W)^12) at a distance t from the peak: flat near it, 0.5 at W,
+ * 1/4097 at 2W. Counts from the next processing call. 0, or -1 for an empty
+ * slot or a width that is zero, negative, NaN or infinite (the previous width
+ * stays). */
 TAVRIX_API int32_t setButterworthWindowWidth(int32_t handle, double width);
 
 /* Chooses whether fractional-octave responses average the FFT bins within a
@@ -237,38 +238,56 @@ TAVRIX_API int32_t setButterworthWindowWidth(int32_t handle, double width);
  * the nearest bin. 0, or -1 for an empty slot. */
 TAVRIX_API int32_t setAverageFFTtoOctaveFraction(int32_t handle, bool average);
 
-/* As processInputSignal, then gates the impulse response with the calibration
- * window centred on its peak. Returns nfft or -1 (as processInputSignal; also
- * -1 when no sample rate is known). */
+/* As processInputSignal (the recording of n samples replaces the previous one
+ * and is deconvolved against the sweep), then gates the impulse response with
+ * the calibration window centred on its largest magnitude; the window wraps
+ * around the ends of the array, so a peak near index 0 keeps the samples just
+ * before it in circular time. The gated response replaces the impulse
+ * response (getImpulseResponse returns it). Returns nfft, or -1 for an empty
+ * slot, a null recording, n < 1, an object without a positive finite sample
+ * rate (nothing changed), no sweep, or a recording shorter than the sweep (the
+ * new recording stays stored, earlier results are kept). */
 TAVRIX_API int32_t processInputSignalForMicCal(int32_t handle, const double* recording, int32_t n);
 
 /* Two-channel calibration: the transfer function is measured / reference,
- * both n samples recorded together; the reference replaces the sweep. Returns
- * nfft, or -1 for an empty slot, null arrays, n < 1, or an object without a
- * sample rate (set by generateESS or processInputSignalFile). */
+ * both n samples recorded together; copies of the reference and the measured
+ * channel replace the sweep and the recording, and the impulse response is
+ * gated as in processInputSignalForMicCal. Returns nfft, or -1 for an empty
+ * slot, null arrays, n < 1, or an object without a positive finite sample
+ * rate (set by generateESS or processInputSignalFile; the window is laid out
+ * in samples); on these failures nothing is changed. */
 TAVRIX_API int32_t processInputSignalForMicCalTwoCh(int32_t handle, const double* reference,
                                                     const double* measured, int32_t n);
 
-/* The narrow-band magnitude response in dB, bins 0..nfft/2 (nfft/2 + 1 values
- * into levelDb, their frequencies in Hz into frequency), relative to the bin
- * nearest referenceFrequency (absolute when referenceFrequency is 0). 0, or
- * -1 for an empty slot, null arrays, or no processed calibration response. */
+/* The narrow-band magnitude response of the current impulse response in dB,
+ * 20*log10|S[k]| for bins k = 0..nfft/2 (nfft/2 + 1 values into levelDb, the
+ * frequencies k*fs/nfft in Hz into frequency), minus the level of the bin
+ * nearest referenceFrequency (absolute levels when referenceFrequency is 0).
+ * An empty bin gives -infinity. 0, or -1 for an empty slot, null arrays, a NaN
+ * or infinite referenceFrequency, or no impulse response yet (no successful
+ * processing call); outputs are untouched on failure. */
 TAVRIX_API int32_t getMagnitudeResponseForMicCal(int32_t handle, double* levelDb, double* frequency,
                                                  double referenceFrequency);
 
-/* The magnitude response in dB at bandsPerOctave (3, 6, 12 or 24) points per
- * octave from 19.95 Hz: 10*b + 1 values at 48 kHz, 11*b + 1 at 96 kHz,
- * 12*b + 1 at 192 kHz, normalised to the point nearest referenceFrequency
- * unless it is 0. 0; -1 for an empty slot, null arrays, no processed response
- * or another sample rate; -2 for another bandsPerOctave (the rate is tested
- * first). */
+/* The magnitude response in dB at b = bandsPerOctave (3, 6, 12 or 24) points
+ * per octave, f = 1000 * 10^(0.3*m/b) Hz from m = -17*b/3 (19.95 Hz) on:
+ * 10*b + 1 values at 48 kHz (up to 19 953 Hz), 11*b + 1 at 96 kHz, 12*b + 1
+ * at 192 kHz (the rate taken truncated), into levelDb with the point
+ * frequencies into frequency. With setAverageFFTtoOctaveFraction(true) (the
+ * default) each value is the mean linear magnitude of the bins within a
+ * quarter of the point spacing either side of f, else the bin nearest f.
+ * Normalised to the point nearest referenceFrequency unless it is 0. 0; -1
+ * for an empty slot, null arrays, a NaN or infinite referenceFrequency, no
+ * impulse response yet or another sample rate; -2 for another bandsPerOctave
+ * (the rate is tested first). Outputs are untouched on failure. */
 TAVRIX_API int32_t getFractionalOctaveMagnitudeResponseForMicCal(int32_t handle, double* levelDb,
                                                                  double* frequency,
                                                                  double referenceFrequency,
                                                                  int32_t bandsPerOctave);
 
-/* The phase response in degrees at the same points (phases averaged as plain
- * numbers, not unwrapped). Results as for the magnitude. */
+/* The phase response in degrees (-180..180, not unwrapped) at the same points
+ * and with the same averaging (phases averaged as plain numbers); normalising
+ * subtracts the phase at the reference point. Results as for the magnitude. */
 TAVRIX_API int32_t getFractionalOctavePhaseResponseForMicCal(int32_t handle, double* phaseDeg,
                                                              double* frequency,
                                                              double referenceFrequency,
@@ -413,9 +432,22 @@ TAVRIX_API int32_t writeWaveFile(const tavrix_char* file, const double* samples,
 TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, double* sampleRate,
                                 int32_t* n);
 
-/* Converts a WAV recording to pascals from the measurement chain's levels and
- * writes it as a 32-bit float WAV file or, with writeUff, as a universal file
- * format dataset 58 in its binary variant. unused is accepted and ignored. */
+/* Converts a WAV recording (read as readWaveFile does) to pascals and writes
+ * it as a mono 32-bit float WAV file or, with writeUff, as a universal file
+ * format dataset 58 in its binary variant (ASCII records ending in a line
+ * feed, the samples as little-endian doubles, time in s against pressure in
+ * Pa) at the recording's sample rate. Every sample is multiplied by
+ * k = 2e-5 * 10^(L/20) Pa, with the full-scale level
+ * L = 20*log10(2^23) - (sensitivityDb + 26) - 20*log10(round(10^(gainDb/20)))
+ *     + adjustDb + trim/2000 + (highCorrection ? 2.9 : 1.66) dB,
+ * the gain rounded half away from zero to a whole factor (3 dB acts as 0 dB,
+ * 6 dB as a factor 2). unused is accepted and ignored, whatever its value.
+ * Returns 0; -1 for a null path, a NaN or infinite level argument, a gainDb
+ * below about -6.02 (a factor of 0), or an unreadable input; -10 for an input
+ * whose format tag is neither PCM nor float. On these failures nothing is
+ * written. Without writeUff also -1 when the output cannot be created. With
+ * writeUff an output that cannot be created or written is not reported: the
+ * call returns 0 and nothing is written. */
 TAVRIX_API int32_t createCalibratedWaveFile(const tavrix_char* inputPath,
                                             const tavrix_char* outputPath, double sensitivityDb,
                                             double adjustDb, double gainDb, double trim,
