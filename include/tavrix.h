@@ -128,56 +128,79 @@ TAVRIX_API int32_t deleteFilterBank(int32_t handle);
 /* Impulse measurement: sweep, deconvolution, band-filtered responses    */
 /* ===================================================================== */
 
-/* Creates an impulse measurement. Returns the handle, or -1 when full. */
+/* Creates an impulse measurement (no sweep yet, no fades, calibration window
+ * half-width 0.1 s, fractional-octave averaging on). Returns the handle, or
+ * -1 when all 255 slots are taken. Release it with deleteImpulse. */
 TAVRIX_API int32_t initImpulse(void);
 
 /* Chooses whether the next generateESS fades the sweep in (over 1/100 of a
  * period of the start frequency) and out (over ten periods of the end
- * frequency) with raised-cosine ramps. 0, or -1 for an empty slot. */
+ * frequency) with raised-cosine ramps; a sweep already made is unchanged.
+ * 0, or -1 for an empty slot. */
 TAVRIX_API int32_t setESSFade(int32_t handle, bool fade);
 
-/* Synthesises the exponential sine sweep, once per measurement object.
- * Returns the sweep length ceil(sampleRate * duration), or -1 (nothing
- * changed) for an empty slot, an object that already holds a sweep or a
- * recording, a non-finite argument, duration <= 0 or > 180 s,
- * startFrequency <= 0, startFrequency >= endFrequency,
- * endFrequency > sampleRate / 2, tailDuration < 1 or > 32 s. */
+/* Synthesises the exponential sine sweep sin(phase(t)), whose frequency rises
+ * from startFrequency at t = 0 to endFrequency at t = duration, once per
+ * measurement object: a new sweep needs a new object. Returns the sweep
+ * length ceil(sampleRate * duration), or -1 (nothing changed) for:
+ *   - an empty slot;
+ *   - an object that already holds a sweep, a recording (even one that
+ *     processInputSignal could not deconvolve) or a response;
+ *   - any NaN or infinite argument;
+ *   - duration <= 0 or > 180 s; startFrequency <= 0;
+ *     startFrequency >= endFrequency; endFrequency > sampleRate / 2;
+ *   - tailDuration < 1 or > 32 s;
+ *   - a sweep longer than 2^31 - 1 samples. */
 TAVRIX_API int32_t generateESS(int32_t handle, double sampleRate, double startFrequency,
                                double endFrequency, double duration, double tailDuration);
 
 /* The sweep length in samples; -1 for an empty slot or no sweep. */
 TAVRIX_API int32_t getESSSize(int32_t handle);
 
-/* Copies the sweep (getESSSize values) into out. 0, or -1 for an empty slot,
- * a null out, or no sweep. */
+/* Copies the sweep (getESSSize values, full scale +-1) into out, which the
+ * caller allocates. 0, or -1 for an empty slot, a null out, or no sweep. */
 TAVRIX_API int32_t getESS(int32_t handle, double* out);
 
-/* Writes the playback file: a mono 16-bit WAV at the sweep's sample rate with
- * 0.2 s of silence, the sweep scaled by 10^(gainDb/20), and tailDuration + 1 s
- * of silence. 0, or -1 for an empty slot, no sweep, a null or invalid path, a
- * non-finite gain, or a file that cannot be created. */
+/* Writes the playback file: a mono 16-bit PCM WAV at the whole-number part
+ * of the sweep's sample rate holding (int)(0.2 fs) samples of silence, the
+ * sweep scaled by 10^(gainDb/20), and (tailDuration + 1) s of silence. The
+ * writer maps full scale to 0.99 * 32768 and does not clip: with a positive
+ * gain, samples beyond full scale wrap around. 0, or -1 for an empty slot, no
+ * sweep, a null path or one with an unpaired surrogate, a non-finite gain, a
+ * sample rate below 1 Hz or above 2^31 - 1, a file longer than 2^31 - 1
+ * samples, or a file that cannot be created or written. The measurement is
+ * never changed. */
 TAVRIX_API int32_t getESSFile(int32_t handle, const tavrix_char* file, double gainDb);
 
-/* Stores a recording of the sweep (n samples, n >= the sweep length) and
- * deconvolves it: the transfer function is the recording's spectrum divided
- * by the sweep's over nfft = the next power of two >= n, and the impulse
- * response its inverse transform (nfft samples; the linear response starts at
- * index 0, harmonic distortion products wrap to the end). Returns nfft, or -1
- * for an empty slot, a null recording, n < 1, no sweep, or a recording shorter
- * than the sweep (the new recording stays stored, earlier results are kept). */
+/* Stores a recording of the sweep (n samples copied in, replacing any earlier
+ * recording) and deconvolves it: the transfer function is the recording's
+ * spectrum divided by the sweep's over nfft = 2^ceil(log2 n) points (the next
+ * power of two >= n; 2^30 for n = 2^29 by the rounding of the logarithms),
+ * without regularisation, and the impulse response is its inverse transform,
+ * nfft samples. The linear response starts at index 0; harmonic distortion
+ * products, which precede it in time, wrap to the end of the array. Returns
+ * nfft, or -1:
+ *   - for an empty slot, a null recording or n < 1 (nothing changed);
+ *   - for no sweep, a recording shorter than the sweep, or n > 2^29 (the
+ *     new recording stays stored; nfft and the earlier responses are kept). */
 TAVRIX_API int32_t processInputSignal(int32_t handle, const double* recording, int32_t n);
 
-/* As processInputSignal with the recording read from a WAV file and scaled by
- * 10^(gainDb/20); the file's sample rate becomes the measurement's. -1 also
- * for an unreadable or unsupported file (the previous recording is gone). */
+/* As processInputSignal with the recording read from a mono WAV file (see
+ * readWaveFile) and multiplied by 10^(gainDb/20); the file's sample rate
+ * becomes the measurement's. Returns nfft, or -1: for an empty slot, a null
+ * path or a non-finite gain (nothing changed); for an unreadable, malformed
+ * or unsupported file, or a path with an unpaired surrogate (the previous
+ * recording is gone, so getNFFT fails until the next recording; the earlier
+ * responses stay readable); for a deconvolution failure as above. */
 TAVRIX_API int32_t processInputSignalFile(int32_t handle, const tavrix_char* file, double gainDb);
 
-/* Copies the impulse response (getNFFT values) into out. 0, or -1 for an
- * empty slot, a null out or no impulse response. */
+/* Copies the impulse response (getNFFT values) into out, which the caller
+ * allocates. 0, or -1 for an empty slot, a null out or no impulse response. */
 TAVRIX_API int32_t getImpulseResponse(int32_t handle, double* out);
 
-/* The FFT length of the deconvolution = the impulse response length; -1 for
- * an empty slot or before a sweep and a recording are held. */
+/* The FFT length of the last deconvolution = the impulse response length;
+ * -1 for an empty slot, before a sweep and a recording are both held, or
+ * before any deconvolution succeeded. */
 TAVRIX_API int32_t getNFFT(int32_t handle);
 
 /* Writes the impulse response (getNFFT samples) as a mono 32-bit float WAV
@@ -218,7 +241,8 @@ TAVRIX_API int32_t getFilteredImpulseResponse(int32_t handle, double* out, int32
 TAVRIX_API int32_t getFilteredImpulseResponseHilbert(int32_t handle, double* out, int32_t band);
 
 /* Destroys the measurement with its sweep, recording, responses and attached
- * filter bank. 0, or -1 for an empty slot. */
+ * filter bank, and frees the slot. 0, or -1 for an empty slot (so deleting
+ * twice fails the second time). */
 TAVRIX_API int32_t deleteImpulse(int32_t handle);
 
 /* ===================================================================== */
@@ -416,19 +440,33 @@ TAVRIX_API int32_t deleteFftAnalysis(int32_t handle);
 /* Files                                                                 */
 /* ===================================================================== */
 
-/* Writes n samples as a mono 16-bit PCM WAV file (each sample scaled by
- * 32768 * 0.99, no clipping). 0, or -1 for a null path or samples, n < 0, a
- * sampleRate < 1, an invalid path or a file that cannot be created. */
+/* Writes n samples as a mono 16-bit PCM WAV file of 44 + 2n bytes. Each
+ * sample passes through single precision and is stored as
+ * round(32768 * s * 0.99), halves away from zero; nothing is clipped, so
+ * codes beyond the 16-bit range keep their low 16 bits (wrap around), and NaN
+ * or infinite samples are stored as 0. n = 0 writes a valid file without
+ * samples (samples may then be null). 0, or -1 for a null path or samples,
+ * n < 0, a sampleRate < 1, a path with an unpaired surrogate, or a file that
+ * cannot be created or written. */
 TAVRIX_API int32_t writeWaveFile(const tavrix_char* file, const double* samples, int32_t n,
                                  int32_t sampleRate);
 
-/* Reads a mono WAV file (16-, 24-, 32-bit PCM or 32-bit float). On success
- * returns 0 and *samples points to *n doubles that the caller releases with
- * deleteDouble. -10 for a format tag other than PCM or float (for example
- * WAVE_FORMAT_EXTENSIBLE); -1 for any other failure (null arguments, a missing
- * file, several channels, other sample sizes, a chunk between "fmt " and
- * "data", or a data chunk shorter than it declares). On failure nothing is
- * allocated; *sampleRate and *n may already hold the header's values. */
+/* Reads a mono WAV file of 16-, 24- or 32-bit integer PCM or 32-bit IEEE
+ * float samples. The format chunk must come first and the data chunk right
+ * after it; a format chunk longer than 16 bytes is accepted. Integer samples
+ * are divided by 2^(bits - 1); every sample passes through single precision.
+ * On success returns 0, *samples points to *n doubles that the library
+ * allocated (release them with deleteDouble, even when *n is 0) and
+ * *sampleRate holds the file's rate. Failures allocate nothing and set
+ * *samples to null (when samples is not null):
+ *   -10 for a format tag other than 1 (PCM) or 3 (float), for example
+ *       WAVE_FORMAT_EXTENSIBLE;
+ *   -1  for null arguments, a path with an unpaired surrogate, a missing or
+ *       unreadable file, a file that is not RIFF/WAVE, several channels,
+ *       other sample sizes (8, 64 bits, float other than 32 bits), any chunk
+ *       between "fmt " and "data", or a data chunk shorter than it declares.
+ *       Once the header has been read, *sampleRate and *n hold its values
+ *       even if the samples then fail. */
 TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, double* sampleRate,
                                 int32_t* n);
 
