@@ -385,40 +385,71 @@ TAVRIX_API int32_t deleteReverberation(int32_t handle);
 /* ===================================================================== */
 
 /* Creates an STI analysis of an impulse response of n samples at sampleRate:
- * the 7 x 14 modulation transfer matrix of the octave bands 125 Hz..8 kHz.
- * Returns the handle, or -1 when full. The handle is returned also when the
- * analysis cannot be made (null response, n < 1, non-finite or non-positive
- * rate); such an object fails every later call with -1 (-1.0). */
+ * the 7 x 14 modulation transfer matrix of the octave bands 125 Hz..8 kHz
+ * (band filters of the 48 kHz designs, applied as they are at any rate). The
+ * samples are copied. A response shorter than 1.6 s is zero-padded to
+ * ceil(1.6 * sampleRate) samples with the response at the END of the frame.
+ * Returns the handle, or -1 when all slots are taken. The handle is returned
+ * also when the analysis cannot be made; such an object gives -1 from every
+ * later call (-1.0 from getSpeechTansmissionIndex) except the destructor:
+ * - null impulse, n < 1, or a sampleRate that is NaN, not above 0 or above
+ *   1e7 Hz (a bound on the padding a short response can ask for): nothing
+ *   is stored;
+ * - a band whose squared filtered response sums to zero or to a non-finite
+ *   value (a silent response, NaN or overflowing samples): the padded
+ *   response is kept (getImpulseSize, getFilteredImpulse work) but there is
+ *   no matrix. */
 TAVRIX_API int32_t initSpeechTransmissionIndex(const double* impulse, int32_t n, double sampleRate);
 
-/* As initSpeechTransmissionIndex from a WAV file. -1 (no slot used) when the
- * file cannot be read. */
+/* As initSpeechTransmissionIndex from a mono WAV file, at the file's sample
+ * rate. -1 (no slot used) when the path is null or the file cannot be read
+ * (any failure of readWaveFile). */
 TAVRIX_API int32_t initSpeechTransmissionIndexWithFile(const tavrix_char* file);
 
-/* Length of the stored impulse (padded to at least 1.6 s); -1 if none. */
+/* Length of the stored impulse (padded to at least 1.6 s); -1 for an empty
+ * slot or an analysis that stored none. */
 TAVRIX_API int32_t getImpulseSize(int32_t handle);
 
-/* The squared octave-band-filtered impulse (getImpulseSize values), band 7..13
- * (125 Hz..8 kHz) or a weighting id or TAVRIX_BAND_UNFILTERED. 0 or -1. */
+/* Writes getImpulseSize values to out: the stored impulse filtered forward
+ * through octave band 7..13 (125 Hz..8 kHz), the A or C weighting
+ * (TAVRIX_BAND_A_WEIGHTING, TAVRIX_BAND_C_WEIGHTING) or nothing
+ * (TAVRIX_BAND_UNFILTERED), then squared: the energy envelope the modulation
+ * transfer is computed from. The band filter is not reset: each call
+ * continues from the state the previous pass of that band left (the
+ * analysis itself made the first pass). 0; -1 (out untouched) for an empty
+ * slot, no stored impulse, a null out or any other band. */
 TAVRIX_API int32_t getFilteredImpulse(int32_t handle, double* out, int32_t band);
 
-/* The 14 modulation transfer values of octave band 7..13, at the modulation
- * frequencies 10^((j-2)/10) Hz, j = 0..13. 0 or -1. */
+/* Writes the 14 modulation transfer values of octave band 7..13 to out, at
+ * the modulation frequencies 10^((j-2)/10) Hz, j = 0..13 (0.63..12.6 Hz).
+ * 0; -1 for an empty slot, an analysis without matrix, a null out or a band
+ * outside 7..13. */
 TAVRIX_API int32_t getModulationTransferFunction(int32_t handle, double* out, int32_t band);
 
-/* Sets the seven octave-band noise levels in dB (125 Hz..8 kHz). 0, or -1. */
+/* Sets the seven octave-band noise levels in dB (125 Hz..8 kHz). The values
+ * are COPIED: the caller's array need not outlive the call, and later
+ * changes to it have no effect until the next call. 0; -1 (previous levels
+ * kept) for an empty slot, an analysis without matrix, a null pointer or a
+ * level that is not finite. */
 TAVRIX_API int32_t setNoiseLevel(int32_t handle, const double* levels);
 
-/* Sets the seven octave-band speech signal levels in dB. 0, or -1. */
+/* Sets the seven octave-band speech signal levels in dB; copied and checked
+ * as in setNoiseLevel. 0, or -1. */
 TAVRIX_API int32_t setSignalLevel(int32_t handle, const double* levels);
 
-/* The speech transmission index with the male (true) or female weights,
- * corrected for the set signal and noise levels when useLevels is true.
- * -1.0 for an empty slot or a failed analysis; -2.0 when useLevels is true
- * and a level set is missing. (The name is spelled so.) */
+/* The speech transmission index with the male (true) or female weights
+ * (the female set gives 125 Hz no weight), with the redundancy correction
+ * between adjacent bands. With useLevels each modulation index of band b is
+ * first reduced by the noise, m / (1 + 10^((N[b] - S[b]) / 10)). Apparent
+ * signal-to-noise ratios are clipped to +-15 dB; nothing else is corrected
+ * and the result is not clamped. Computed afresh on every call. -1.0 for an
+ * empty slot or an analysis without matrix; -2.0 when useLevels is true and
+ * setSignalLevel or setNoiseLevel has not succeeded. (The name is spelled
+ * so.) */
 TAVRIX_API double getSpeechTansmissionIndex(int32_t handle, bool maleWeights, bool useLevels);
 
-/* Destroys the STI analysis. 0, or -1 for an empty slot. */
+/* Destroys the STI analysis with its response, filter bank and matrix. 0,
+ * or -1 for an empty slot. */
 TAVRIX_API int32_t deleteSpeechTransmissionIndex(int32_t handle);
 
 /* ===================================================================== */
@@ -428,9 +459,15 @@ TAVRIX_API int32_t deleteSpeechTransmissionIndex(int32_t handle);
 /* Creates an FFT analysis. Returns the handle, or -1 when full. */
 TAVRIX_API int32_t initFftAnalysis(void);
 
-/* Replaces buffer[0..32768] by the Hann-windowed power spectrum in dB of the
- * 65536 samples buffer[0..65535]; buffer[32769..65535] are left as they were.
- * 0, or -1 for an empty slot or a null buffer. */
+/* Replaces buffer[0..32768] by the power spectrum in dB of the 65536 samples
+ * buffer[0..65535], weighted with the symmetric Hann window
+ * 0.5 (1 - cos(2 pi n / 65535)): bin k at k * fs / 65536 holds
+ * 10 log10(c |X_k|^2 / 65536^2), c = 2 for bins 0 and 32768 and 4 otherwise.
+ * The window gain is not corrected: a full-scale sine on a bin reads
+ * -6.02 dB, a constant 1.0 -3.01 dB at bin 0, silence -infinity.
+ * buffer[32769..65535] are left as they were; each step is independent of
+ * the previous ones. buffer must hold 65536 values. 0, or -1 (buffer
+ * untouched) for an empty slot or a null buffer. */
 TAVRIX_API int32_t fftStep(int32_t handle, double* buffer);
 
 /* Destroys the FFT analysis. 0, or -1 for an empty slot. */

@@ -22,7 +22,8 @@ TAVRIX_API int32_t fftStep(int32_t handle, double* buffer) {
 }
 
 TAVRIX_API int32_t deleteFftAnalysis(int32_t handle) {
-  return guarded(int32_t{-1}, [&] { return tavrix::fftAnalysisTable().release(handle) ? int32_t{0} : int32_t{-1}; });
+  return guarded(int32_t{-1},
+                 [&] { return tavrix::fftAnalysisTable().release(handle) ? int32_t{0} : int32_t{-1}; });
 }
 
 }  // extern "C"

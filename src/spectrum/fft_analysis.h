@@ -8,7 +8,7 @@
 
 namespace tavrix {
 
-constexpr int32_t kSpectrumBlockLength = 65536;                   // samples per block (2^16)
+constexpr int32_t kSpectrumBlockLength = 65536;                      // samples per block (2^16)
 constexpr int32_t kSpectrumBinCount = kSpectrumBlockLength / 2 + 1;  // one-sided bins 0..32768
 
 // One block's worth of analysis state. The frame lives inline (1 MiB) so a
@@ -16,8 +16,8 @@ constexpr int32_t kSpectrumBinCount = kSpectrumBlockLength / 2 + 1;  // one-side
 struct FftAnalysis {
   FftSize fftSize{2 * kSpectrumBlockLength, kSpectrumBlockLength};
   std::array<double, 2 * kSpectrumBlockLength> frame{};  // interleaved complex
-  int32_t frameIndex = 0;  // slot of the frame being filled; always 0, one slot
-  int32_t frameCount = 1;  // frames averaged per spectrum; stays 1
+  int32_t frameIndex = 0;                                // slot of the frame being filled; always 0, one slot
+  int32_t frameCount = 1;                                // frames averaged per spectrum; stays 1
 };
 
 // The symmetric 65536-point Hann window w[n] = 0.5 (1 - cos(2 pi n / 65535)),

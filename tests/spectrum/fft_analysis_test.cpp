@@ -90,12 +90,14 @@ TEST(FftAnalysis, MatchesDirectSumAndRepeats) {
     long double re = 0.0L, im = 0.0L;
     for (int n = 0; n < kN; ++n) {
       const long double w = 0.5L * (1.0L - std::cos(2.0L * std::numbers::pi_v<long double> * n / 65535.0L));
-      const long double angle = -2.0L * std::numbers::pi_v<long double> * ((static_cast<long>(k) * n) % kN) / kN;
+      const long double angle =
+          -2.0L * std::numbers::pi_v<long double> * ((static_cast<long>(k) * n) % kN) / kN;
       re += input[n] * w * std::cos(angle);
       im += input[n] * w * std::sin(angle);
     }
     const long double scale = (k == 0 || k == kN / 2) ? 2.0L : 4.0L;
-    const double expected = static_cast<double>(10.0L * std::log10(scale * (re * re + im * im) / 4294967296.0L));
+    const double expected =
+        static_cast<double>(10.0L * std::log10(scale * (re * re + im * im) / 4294967296.0L));
     EXPECT_NEAR(first[k], expected, 1e-9) << k;
   }
 }
