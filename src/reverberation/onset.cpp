@@ -10,10 +10,6 @@ namespace tavrix {
 
 namespace {
 
-// The first quarter second of a deconvolved response can hold the wrapped-round
-// end of the measurement (distortion products, pre-ringing); the direct sound is
-// looked for from there on.
-constexpr double kPeakSearchStartSeconds = 0.25;
 // The stored segment starts half a second before the peak: enough background
 // before the direct sound for the rise search.
 constexpr double kSegmentLeadSeconds = 0.5;

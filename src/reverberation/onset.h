@@ -9,6 +9,12 @@ namespace tavrix {
 constexpr int32_t kOnsetNoRise = -40;   // no 10 ms block rises clearly above the background
 constexpr int32_t kOnsetNoSearch = -1;  // rate too low for a quarter-second peak search to mean anything
 
+// The first quarter second of a deconvolved response can hold the wrapped-round
+// end of the measurement (distortion products, pre-ringing); the direct sound
+// is looked for from there on. A response that ends before has no place to
+// look.
+constexpr double kPeakSearchStartSeconds = 0.25;
+
 struct OnsetResult {
   int32_t status = 0;     // 0 or kOnsetNoRise
   double onsetPos = 0.0;  // 1-based position within the searched stretch

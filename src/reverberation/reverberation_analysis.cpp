@@ -54,7 +54,7 @@ int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, in
     return -1;
   // The measurement span: sweep, tail and the second of silence around them.
   const double span = (sweepDuration + tailDuration + 1.0) * sampleRate;
-  if (!std::isfinite(span)) return -1;
+  if (!std::isfinite(span) || n < roundHalfAway(kPeakSearchStartSeconds * sampleRate)) return -1;
 
   DynArray<double> re(n);
   DynArray<double> im(n);

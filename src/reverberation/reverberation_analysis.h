@@ -36,9 +36,10 @@ struct ReverberationAnalysis {
 // Prepares a freshly created analysis from n samples of an impulse response:
 // analytic signal, A-weighted broadband envelope, onset and analysis window,
 // stored segments. 0, or -1 (object left not initialised) for an object that
-// is already initialised, a null or empty response, a sample rate or a
-// duration that is not a positive finite number, a response in which no
-// direct sound can be located, or an analysis window without samples.
+// is already initialised, a null response, a response shorter than the
+// quarter second that the peak search skips, a sample rate or a duration that
+// is not a positive finite number, a response in which no direct sound can be
+// located, or an analysis window without samples.
 int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, int32_t n, double sampleRate,
                       double sweepDuration, double tailDuration);
 
