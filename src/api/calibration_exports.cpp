@@ -27,6 +27,16 @@ int32_t deconvolveAndWindow(ImpulseMeasurement& m) {
   return m.nfft;
 }
 
+// The fractional-octave exports share everything but the quantity.
+int32_t fractionalOctaveExport(int32_t handle, CalibrationQuantity quantity, double* values,
+                               double* frequency, double referenceFrequency, int32_t bandsPerOctave) {
+  return guarded(-1, [&]() -> int32_t {
+    const ImpulseMeasurement* m = impulseTable().find(handle);
+    if (!m || !values || !frequency || !std::isfinite(referenceFrequency)) return -1;
+    return fractionalOctaveResponse(*m, quantity, values, frequency, referenceFrequency, bandsPerOctave);
+  });
+}
+
 // Range of a 24-bit converter, 20 log10(2^23) dB: the level of a full-scale
 // sample in dB re the converter's least significant bit.
 const double kConverterRangeDb = 20.0 * std::log10(8388608.0);
@@ -109,23 +119,15 @@ TAVRIX_API int32_t getMagnitudeResponseForMicCal(int32_t handle, double* levelDb
 TAVRIX_API int32_t getFractionalOctaveMagnitudeResponseForMicCal(int32_t handle, double* levelDb,
                                                                  double* frequency, double referenceFrequency,
                                                                  int32_t bandsPerOctave) {
-  return guarded(-1, [&]() -> int32_t {
-    ImpulseMeasurement* m = tavrix::impulseTable().find(handle);
-    if (!m || !levelDb || !frequency || !std::isfinite(referenceFrequency)) return -1;
-    return tavrix::fractionalOctaveResponse(*m, tavrix::CalibrationQuantity::kMagnitudeDb, levelDb, frequency,
-                                            referenceFrequency, bandsPerOctave);
-  });
+  return tavrix::fractionalOctaveExport(handle, tavrix::CalibrationQuantity::kMagnitudeDb, levelDb, frequency,
+                                        referenceFrequency, bandsPerOctave);
 }
 
 TAVRIX_API int32_t getFractionalOctavePhaseResponseForMicCal(int32_t handle, double* phaseDeg,
                                                              double* frequency, double referenceFrequency,
                                                              int32_t bandsPerOctave) {
-  return guarded(-1, [&]() -> int32_t {
-    ImpulseMeasurement* m = tavrix::impulseTable().find(handle);
-    if (!m || !phaseDeg || !frequency || !std::isfinite(referenceFrequency)) return -1;
-    return tavrix::fractionalOctaveResponse(*m, tavrix::CalibrationQuantity::kPhaseDegrees, phaseDeg,
-                                            frequency, referenceFrequency, bandsPerOctave);
-  });
+  return tavrix::fractionalOctaveExport(handle, tavrix::CalibrationQuantity::kPhaseDegrees, phaseDeg,
+                                        frequency, referenceFrequency, bandsPerOctave);
 }
 
 TAVRIX_API int32_t createCalibratedWaveFile(const tavrix_char* inputPath, const tavrix_char* outputPath,
