@@ -4,11 +4,14 @@
 
 #include <cmath>
 #include <numbers>
-#include <random>
 #include <vector>
+
+#include "filters/test_signals.h"
 
 namespace tavrix {
 namespace {
+
+using test::noise;
 
 std::vector<double> sine(double frequency, int n) {
   std::vector<double> x(static_cast<size_t>(n));
@@ -38,14 +41,6 @@ double gainDb(FilterBank& bank, int32_t band, double frequency) {
   std::vector<double> x = sine(frequency, 96000);
   EXPECT_EQ(bankFilter(bank, x.data(), static_cast<int32_t>(x.size()), band), 0);
   return 20.0 * std::log10(fittedAmplitude(x, frequency, 48000));
-}
-
-std::vector<double> noise(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> dist;
-  std::vector<double> x(n);
-  for (double& v : x) v = dist(rng);
-  return x;
 }
 
 TEST(FilterBank, BuildAcceptsOnlyRangesOfOneResolution) {

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "api/tables.h"
+#include "filters/test_signals.h"
 #include "impulse/impulse_measurement.h"
 #include "support/temp_path.h"
 #include "tavrix.h"
@@ -18,13 +18,7 @@
 namespace tavrix {
 namespace {
 
-std::vector<double> noise(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> dist;
-  std::vector<double> x(n);
-  for (double& v : x) v = dist(rng);
-  return x;
-}
+using test::noise;
 
 TEST(FilterBankExports, ConstructorTakesLowestSlotAndFreesItOnFailure) {
   initTavrix();
