@@ -11,10 +11,10 @@ namespace tavrix {
 
 namespace {
 
-constexpr double kEps = 0x1p-52;          // rank tolerance factor
-constexpr double kSqrtEps = 0x1p-26;      // below this a downdated column norm is recomputed
-constexpr double kSafeMin = 0x1p-970;     // shortest reflector handled without rescaling
-constexpr double kRescale = 0x1p970;      // applied while a reflector is shorter than kSafeMin
+constexpr double kEps = 0x1p-52;       // rank tolerance factor
+constexpr double kSqrtEps = 0x1p-26;   // below this a downdated column norm is recomputed
+constexpr double kSafeMin = 0x1p-970;  // shortest reflector handled without rescaling
+constexpr double kRescale = 0x1p970;   // applied while a reflector is shorter than kSafeMin
 
 // Two equations, two unknowns: Gaussian elimination with partial pivoting.
 // a is column-major 2x2. Each skipped operation mirrors a zero operand, so a
@@ -157,6 +157,19 @@ Line fitLine(const double* x, const double* y, int32_t m) {
   DynArray<double> rhs(y, m);
   if (m == 2) return solveTwoRows(a.data(), rhs.data());
   return solveQr(a.data(), rhs.data(), m);
+}
+
+double coefficientOfDetermination(const double* x, const double* y, int32_t m, const Line& line) {
+  if (m < 0) m = 0;
+  const double mean = sumOf(y, m) / m;
+  double ssRes = 0.0, ssTot = 0.0;
+  for (int32_t k = 0; k < m; ++k) {
+    const double e = y[k] - (line.intercept + line.slope * x[k]);
+    const double d = y[k] - mean;
+    ssRes += e * e;
+    ssTot += d * d;
+  }
+  return 1.0 - ssRes / ssTot;
 }
 
 }  // namespace tavrix

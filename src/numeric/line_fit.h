@@ -15,4 +15,9 @@ struct Line {
 // the basic solution otherwise. m = 0 gives {0, 0}.
 Line fitLine(const double* x, const double* y, int32_t m);
 
+// 1 - SSres/SStot of the line on the m points, the mean taken as sum / m: 1
+// for a perfect fit, NaN when there is no spread to explain (m < 2 or all y
+// equal with a perfect fit).
+double coefficientOfDetermination(const double* x, const double* y, int32_t m, const Line& line);
+
 }  // namespace tavrix

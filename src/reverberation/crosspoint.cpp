@@ -35,9 +35,9 @@ double meanOfIntervals(const double* means, int32_t n, double first, double last
 
 struct Step {
   int32_t status;
-  double next;     // the new crosspoint estimate, s
-  double ic;       // interval where the fitted line meets the noise level
-  double iNoise;   // first interval of the noise window
+  double next;    // the new crosspoint estimate, s
+  double ic;      // interval where the fitted line meets the noise level
+  double iNoise;  // first interval of the noise window
   double noise;
 };
 
@@ -108,16 +108,8 @@ LateDecayFit fitLateDecay(const double* means, int32_t n, double tc, double t10,
     r.status = kLateFitRising;
     return r;
   }
-  const double mean = sumOf(y.data(), count) / count;
-  double ssRes = 0.0, ssTot = 0.0;
-  for (int32_t k = 0; k < count; ++k) {
-    const double e = y[k] - (r.line.intercept + r.line.slope * x[k]);
-    const double d = y[k] - mean;
-    ssRes += e * e;
-    ssTot += d * d;
-  }
   // A NaN quality (a single interval, or none) passes.
-  if (1.0 - ssRes / ssTot < kMinFitQuality) r.status = kLateFitPoor;
+  if (coefficientOfDetermination(x.data(), y.data(), count, r.line) < kMinFitQuality) r.status = kLateFitPoor;
   return r;
 }
 

@@ -11,10 +11,12 @@
 namespace tavrix {
 
 // Internal codes; the decay analysis turns them into retries.
-constexpr int32_t kLateFitOutsideIntervals = -50;  // fit would start before interval 1 and end before 6, or end past n
-constexpr int32_t kLateFitRising = -51;            // fitted late decay rises
-constexpr int32_t kLateFitPoor = -52;              // coefficient of determination below 0.5
-constexpr int32_t kCrosspointImplausible = -60;    // decay still well above the noise between crosspoint and window
+constexpr int32_t kLateFitOutsideIntervals =
+    -50;                                 // fit would start before interval 1 and end before 6, or end past n
+constexpr int32_t kLateFitRising = -51;  // fitted late decay rises
+constexpr int32_t kLateFitPoor = -52;    // coefficient of determination below 0.5
+constexpr int32_t kCrosspointImplausible =
+    -60;  // decay still well above the noise between crosspoint and window
 
 struct LateDecayFit {
   int32_t status = 0;

@@ -118,8 +118,8 @@ int decayFitClass(double peakToNoiseDb) {
   return 1;
 }
 
-void integrateBackward(const double* energy, int32_t n, double tc, double fs, double tailSamples, double noise,
-                       DynArray<double>& curve) {
+void integrateBackward(const double* energy, int32_t n, double tc, double fs, double tailSamples,
+                       double noise, DynArray<double>& curve) {
   if (n < 0) n = 0;
   double k = roundHalfAway(tc * fs - 1.0);
   if (!(k >= 1.0)) k = 0.0;

@@ -7,16 +7,16 @@
 
 namespace tavrix {
 
-constexpr int32_t kDecayNoDecayAboveNoise = -30;   // no block 10 dB above the first noise estimate
-constexpr int32_t kDecayNoCrosspoint = -31;        // no interval length and class converged
-constexpr int32_t kDecayLateFitFailed = -32;       // crosspoint found, final late-decay fit failed
-constexpr int32_t kDecayTooFewIntervals = -33;     // fewer than 10 intervals for the length tried
+constexpr int32_t kDecayNoDecayAboveNoise = -30;  // no block 10 dB above the first noise estimate
+constexpr int32_t kDecayNoCrosspoint = -31;       // no interval length and class converged
+constexpr int32_t kDecayLateFitFailed = -32;      // crosspoint found, final late-decay fit failed
+constexpr int32_t kDecayTooFewIntervals = -33;    // fewer than 10 intervals for the length tried
 
 struct DecayAnalysis {
   int32_t status = 0;
-  DynArray<double> decayCurve;     // backward-integrated energy from the onset, linear
+  DynArray<double> decayCurve;  // backward-integrated energy from the onset, linear
   double crosspointSample = 0.0;
-  double noiseLevel = 0.0;         // mean noise energy
+  double noiseLevel = 0.0;           // mean noise energy
   double tailModel[2] = {0.0, 0.0};  // exponential tail model at time 0 and at the crosspoint
 };
 
@@ -43,7 +43,7 @@ DecayAnalysis analyzeDecay(const double* energy, int32_t n, double fs);
 // to every value. Samples past the end of the envelope count as 0, so the
 // curve has K values; K is capped at 2 n, which a crosspoint found by
 // analyzeDecay never reaches.
-void integrateBackward(const double* energy, int32_t n, double tc, double fs, double tailSamples, double noise,
-                       DynArray<double>& curve);
+void integrateBackward(const double* energy, int32_t n, double tc, double fs, double tailSamples,
+                       double noise, DynArray<double>& curve);
 
 }  // namespace tavrix

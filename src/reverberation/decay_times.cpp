@@ -57,15 +57,7 @@ DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) 
   const Line line = fitLine(x.data(), y, count);  // dB per sample
   r.time = 60.0 / (-fs * line.slope);
 
-  const double mean = sumOf(y, count) / count;
-  double ssRes = 0.0, ssTot = 0.0;
-  for (int32_t k = 0; k < count; ++k) {
-    const double e = y[k] - (line.intercept + line.slope * x[k]);
-    const double d = y[k] - mean;
-    ssRes += e * e;
-    ssTot += d * d;
-  }
-  r.fitQuality = 1.0 - ssRes / ssTot;
+  r.fitQuality = coefficientOfDetermination(x.data(), y, count, line);
   return r;
 }
 

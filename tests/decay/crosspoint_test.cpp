@@ -5,16 +5,11 @@
 #include <cmath>
 #include <vector>
 
+#include "decay/levels.h"
 #include "numeric/constants.h"
 
 namespace tavrix {
 namespace {
-
-std::vector<double> fromDb(const std::vector<double>& db) {
-  std::vector<double> e(db.size());
-  for (size_t i = 0; i < db.size(); ++i) e[i] = std::pow(10.0, db[i] / 10.0);
-  return e;
-}
 
 // Interval means of a decay of 1 dB per interval over a floor 60 dB down:
 // the decay meets the floor at the start of interval 61.

@@ -6,17 +6,11 @@
 #include <cmath>
 #include <vector>
 
+#include "decay/levels.h"
 #include "numeric/constants.h"
 
 namespace tavrix {
 namespace {
-
-// Linear energy of a curve given in dB.
-std::vector<double> fromDb(const std::vector<double>& db) {
-  std::vector<double> e(db.size());
-  for (size_t i = 0; i < db.size(); ++i) e[i] = std::pow(10.0, db[i] / 10.0);
-  return e;
-}
 
 std::vector<double> linearDecayDb(int n, double dbPerSample) {
   std::vector<double> db(n);

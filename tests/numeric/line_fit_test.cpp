@@ -30,6 +30,19 @@ Line closedForm(const std::vector<double>& x, const std::vector<double>& y) {
   return {static_cast<double>(my - slope * mx), static_cast<double>(slope)};
 }
 
+double correlation(const std::vector<double>& x, const std::vector<double>& y) {
+  const size_t m = x.size();
+  long double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+  for (size_t i = 0; i < m; ++i) {
+    sx += x[i];
+    sy += y[i];
+    sxx += static_cast<long double>(x[i]) * x[i];
+    syy += static_cast<long double>(y[i]) * y[i];
+    sxy += static_cast<long double>(x[i]) * y[i];
+  }
+  return static_cast<double>((m * sxy - sx * sy) / std::sqrt((m * sxx - sx * sx) * (m * syy - sy * sy)));
+}
+
 Line fit(const std::vector<double>& x, const std::vector<double>& y) {
   return fitLine(x.data(), y.data(), static_cast<int32_t>(x.size()));
 }
@@ -52,9 +65,15 @@ TEST(LineFit, AgreesWithClosedFormLeastSquaresOnRandomData) {
       }
       const Line expected = closedForm(x, y);
       const Line got = fit(x, y);
-      const double scale = std::fabs(expected.intercept) + std::fabs(expected.slope) * std::fabs(x.back()) + 1.0;
+      const double scale =
+          std::fabs(expected.intercept) + std::fabs(expected.slope) * std::fabs(x.back()) + 1.0;
       EXPECT_NEAR(got.slope, expected.slope, 1e-11 * scale) << "m=" << m << " trial " << trial;
       EXPECT_NEAR(got.intercept, expected.intercept, 1e-10 * scale) << "m=" << m << " trial " << trial;
+      // For a least-squares line r2 is the squared correlation of x and y.
+      if (m > 2) {
+        const double r = correlation(x, y);
+        EXPECT_NEAR(coefficientOfDetermination(x.data(), y.data(), m, got), r * r, 1e-9);
+      }
     }
   }
 }
