@@ -16,47 +16,7 @@ namespace {
 // per sample and frequency with no recurrence, so the error stays at rounding
 // level instead of growing as a rotated phasor's would.
 constexpr int32_t kBlock = 256;
-constexpr int32_t kLanes = kStiModulationCount;  // frequencies summed together
-
-// Sums of one group of up to kLanes frequencies; lanes past `used` carry 0 Hz.
-void fourierSums(const double* e, int32_t count, double sampleRate, const double* f, int32_t used, double* re,
-                 double* im) {
-  std::array<double, kLanes> freq{};
-  std::copy(f, f + used, freq.begin());
-  const int32_t tableLength = std::min(kBlock, count);
-  std::vector<double> cosTable(static_cast<size_t>(tableLength) * kLanes);
-  std::vector<double> sinTable(cosTable.size());
-  for (int32_t k = 0; k < tableLength; ++k) {
-    for (int32_t j = 0; j < kLanes; ++j) {
-      const double theta = -2.0 * std::numbers::pi * freq[j] * (k / sampleRate);
-      cosTable[k * kLanes + j] = std::cos(theta);
-      sinTable[k * kLanes + j] = std::sin(theta);
-    }
-  }
-  std::array<double, kLanes> totalRe{}, totalIm{};
-  for (int32_t a = 0; a < count; a += kBlock) {
-    const int32_t length = std::min(kBlock, count - a);
-    std::array<double, kLanes> blockRe{}, blockIm{};
-    for (int32_t k = 0; k < length; ++k) {
-      const double v = e[a + k];
-      const double* c = &cosTable[k * kLanes];
-      const double* s = &sinTable[k * kLanes];
-      for (int32_t j = 0; j < kLanes; ++j) {
-        blockRe[j] += v * c[j];
-        blockIm[j] += v * s[j];
-      }
-    }
-    const double anchorTime = a / sampleRate;
-    for (int32_t j = 0; j < kLanes; ++j) {
-      const double theta = -2.0 * std::numbers::pi * freq[j] * anchorTime;
-      const double c = std::cos(theta), s = std::sin(theta);
-      totalRe[j] += c * blockRe[j] - s * blockIm[j];
-      totalIm[j] += c * blockIm[j] + s * blockRe[j];
-    }
-  }
-  std::copy(totalRe.begin(), totalRe.begin() + used, re);
-  std::copy(totalIm.begin(), totalIm.begin() + used, im);
-}
+constexpr int32_t kCount = kStiModulationCount;
 
 bool isValidEnvelopeBand(int32_t band) {
   return (band >= kStiFirstBand && band <= kStiLastBand) || band == kBandAWeighting ||
@@ -66,21 +26,49 @@ bool isValidEnvelopeBand(int32_t band) {
 }  // namespace
 
 int32_t stiModulationTransfer(const double* envelope, int32_t count, double sampleRate,
-                              const double* frequencies, int32_t frequencyCount, double* mtf) {
-  if (!envelope || !frequencies || !mtf || count < 1 || frequencyCount < 0) return -1;
+                              const double* frequencies, double* mtf) {
+  if (!envelope || !frequencies || !mtf || count < 1) return -1;
   double energy = 0.0;
   for (int32_t i = 0; i < count; ++i) energy += envelope[i];
   // A band without energy (or with overflowed or NaN samples) has no defined
   // modulation transfer.
   if (!(energy > 0.0) || !std::isfinite(energy)) return -1;
-  std::array<double, kLanes> re{}, im{};
-  for (int32_t first = 0; first < frequencyCount; first += kLanes) {
-    const int32_t used = std::min(kLanes, frequencyCount - first);
-    fourierSums(envelope, count, sampleRate, frequencies + first, used, re.data(), im.data());
-    for (int32_t j = 0; j < used; ++j) {
-      mtf[first + j] = std::hypot(re[j], im[j]) / energy;
-      if (!std::isfinite(mtf[first + j])) return -1;
+
+  const int32_t tableLength = std::min(kBlock, count);
+  std::vector<double> cosTable(static_cast<size_t>(tableLength) * kCount);
+  std::vector<double> sinTable(cosTable.size());
+  for (int32_t k = 0; k < tableLength; ++k) {
+    for (int32_t j = 0; j < kCount; ++j) {
+      const double theta = -2.0 * std::numbers::pi * frequencies[j] * (k / sampleRate);
+      cosTable[k * kCount + j] = std::cos(theta);
+      sinTable[k * kCount + j] = std::sin(theta);
     }
+  }
+  std::array<double, kCount> re{}, im{};
+  for (int32_t a = 0; a < count; a += kBlock) {
+    const int32_t length = std::min(kBlock, count - a);
+    // Fourteen independent accumulators: the frequency loop vectorises.
+    std::array<double, kCount> blockRe{}, blockIm{};
+    for (int32_t k = 0; k < length; ++k) {
+      const double v = envelope[a + k];
+      const double* c = &cosTable[k * kCount];
+      const double* s = &sinTable[k * kCount];
+      for (int32_t j = 0; j < kCount; ++j) {
+        blockRe[j] += v * c[j];
+        blockIm[j] += v * s[j];
+      }
+    }
+    const double anchorTime = a / sampleRate;
+    for (int32_t j = 0; j < kCount; ++j) {
+      const double theta = -2.0 * std::numbers::pi * frequencies[j] * anchorTime;
+      const double c = std::cos(theta), s = std::sin(theta);
+      re[j] += c * blockRe[j] - s * blockIm[j];
+      im[j] += c * blockIm[j] + s * blockRe[j];
+    }
+  }
+  for (int32_t j = 0; j < kCount; ++j) {
+    mtf[j] = std::hypot(re[j], im[j]) / energy;
+    if (!std::isfinite(mtf[j])) return -1;
   }
   return 0;
 }
@@ -124,12 +112,11 @@ int32_t stiInitialise(StiAnalysis& analysis, const double* impulse, int32_t n, d
   analysis.mtf.resizeExact(kStiBandCount * kStiModulationCount);
   DynArray<double> envelope(length);
   for (int32_t b = 0; b < kStiBandCount; ++b) {
-    const int32_t status =
-        stiBandEnvelope(analysis, kStiFirstBand + b, envelope.data()) == 0
-            ? stiModulationTransfer(envelope.data(), length, sampleRate,
-                                    analysis.modulationFrequencies.data(), kStiModulationCount,
-                                    analysis.mtf.data() + b * kStiModulationCount)
-            : -1;
+    const int32_t status = stiBandEnvelope(analysis, kStiFirstBand + b, envelope.data()) == 0
+                               ? stiModulationTransfer(envelope.data(), length, sampleRate,
+                                                       analysis.modulationFrequencies.data(),
+                                                       analysis.mtf.data() + b * kStiModulationCount)
+                               : -1;
     if (status != 0) {
       analysis.mtf = DynArray<double>();
       return status;

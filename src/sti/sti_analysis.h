@@ -52,9 +52,9 @@ int32_t stiBandEnvelope(StiAnalysis& analysis, int32_t band, double* out);
 
 // Modulation transfer of an energy envelope e[0..count-1] sampled at
 // sampleRate: m = |sum e_i exp(-2 pi i f t_i)| / sum e_i, t_i = i / sampleRate,
-// for each of frequencyCount frequencies. -1 when the energy is not finite and
+// for each of the 14 frequencies. -1 when the energy is not finite and
 // positive or a value is not finite.
 int32_t stiModulationTransfer(const double* envelope, int32_t count, double sampleRate,
-                              const double* frequencies, int32_t frequencyCount, double* mtf);
+                              const double* frequencies, double* mtf);
 
 }  // namespace tavrix

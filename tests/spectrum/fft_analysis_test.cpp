@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -14,79 +13,53 @@ namespace tavrix {
 namespace {
 
 constexpr int kN = 65536;
+constexpr double kPi = std::numbers::pi;
 
-std::vector<double> cosineOnBin(int bin, double amplitude) {
-  std::vector<double> x(kN);
-  for (int n = 0; n < kN; ++n) x[n] = amplitude * std::cos(2.0 * std::numbers::pi * bin * n / kN);
-  return x;
-}
-
-// Runs one block through the C interface on a fresh analysis.
+// One block through the C interface on a fresh analysis.
 std::vector<double> spectrumOf(std::vector<double> block) {
   const int32_t handle = initFftAnalysis();
-  EXPECT_GE(handle, 0);
   EXPECT_EQ(fftStep(handle, block.data()), 0);
   EXPECT_EQ(deleteFftAnalysis(handle), 0);
   return block;
 }
 
-TEST(FftAnalysis, SymmetricHannWindow) {
-  const double* w = spectrumHannWindow();
-  EXPECT_EQ(w[0], 0.0);
-  EXPECT_EQ(w[kN - 1], 0.0);
-  EXPECT_NEAR(w[kN / 2 - 1], 0.9999999994254959, 1e-15);
-  EXPECT_NEAR(w[kN / 2], 0.9999999994254959, 1e-15);
-  for (int n : {1, 100, 12345, 30000}) EXPECT_NEAR(w[n], w[kN - 1 - n], 1e-15) << n;
-}
-
-TEST(FftAnalysis, FullScaleCosineOnABin) {
-  const std::vector<double> db = spectrumOf(cosineOnBin(1000, 1.0));
-  // Without window-gain correction the Hann sum (65535/2) halves the
-  // amplitude: 10 log10(4 (65535/4)^2 / 2^32).
+TEST(FftAnalysis, CosineConstantAndSilence) {
+  std::vector<double> cosine(kN);
+  for (int n = 0; n < kN; ++n) cosine[n] = std::cos(2.0 * kPi * 1000.0 * n / kN);
+  const std::vector<double> db = spectrumOf(cosine);
+  // No window-gain correction: the Hann sum 65535/2 halves the amplitude,
+  // 10 log10(4 (65535/4)^2 / 2^32); the neighbours sit at a quarter of it.
   EXPECT_NEAR(db[1000], -6.0207, 5e-4);
-  // The Hann main lobe: neighbours at a quarter of the peak amplitude.
   EXPECT_NEAR(db[1000] - db[999], 6.02, 0.01);
   EXPECT_NEAR(db[1000] - db[1001], 6.02, 0.01);
   EXPECT_GT(db[1000] - db[998], 100.0);
   EXPECT_GT(db[1000] - db[1002], 100.0);
-  // Halving the amplitude lowers every bin by 6.02 dB.
-  const std::vector<double> half = spectrumOf(cosineOnBin(1000, 0.5));
-  EXPECT_NEAR(db[1000] - half[1000], 20.0 * std::log10(2.0), 1e-9);
-}
 
-TEST(FftAnalysis, ConstantAndSilence) {
-  const std::vector<double> one = spectrumOf(std::vector<double>(kN, 1.0));
-  EXPECT_NEAR(one[0], -3.0104, 1e-4);
-  EXPECT_NEAR(one[0], 10.0 * std::log10(2.0 * 32767.5 * 32767.5 / 4294967296.0), 1e-9);
+  EXPECT_NEAR(spectrumOf(std::vector<double>(kN, 1.0))[0], -3.0104, 1e-4);
 
   const std::vector<double> silence = spectrumOf(std::vector<double>(kN, 0.0));
-  for (int k = 0; k < kSpectrumBinCount; ++k) {
-    ASSERT_TRUE(std::isinf(silence[k]) && silence[k] < 0.0) << k;
-  }
-  for (int k = kSpectrumBinCount; k < kN; ++k) ASSERT_EQ(silence[k], 0.0) << k;
+  for (int k = 0; k < kSpectrumBinCount; ++k) ASSERT_TRUE(std::isinf(silence[k]) && silence[k] < 0.0) << k;
 }
 
-// Independent path: the windowed block summed directly at a few bins, the
-// upper half of the buffer left as it was, and a repeated step that finds no
+// Independent path: the windowed block summed directly in long double; the
+// upper half of the buffer stays as it was, and a repeated step finds no
 // trace of the first one.
 TEST(FftAnalysis, MatchesDirectSumAndRepeats) {
+  EXPECT_NEAR(spectrumHannWindow()[kN / 2], 0.9999999994254959, 1e-15);
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> d(-1.0, 1.0);
   std::vector<double> input(kN);
   for (double& v : input) v = d(gen);
 
   const int32_t handle = initFftAnalysis();
-  ASSERT_GE(handle, 0);
-  std::vector<double> first = input;
+  std::vector<double> first = input, second = input;
   ASSERT_EQ(fftStep(handle, first.data()), 0);
-  std::vector<double> second = input;
   ASSERT_EQ(fftStep(handle, second.data()), 0);
   EXPECT_EQ(first, second);
   EXPECT_EQ(deleteFftAnalysis(handle), 0);
-
   for (int k = kSpectrumBinCount; k < kN; ++k) ASSERT_EQ(first[k], input[k]) << k;
 
-  for (int k : {0, 1, 777, 20000, 32767, 32768}) {
+  for (int k : {0, 1, 777, 32767, 32768}) {
     long double re = 0.0L, im = 0.0L;
     for (int n = 0; n < kN; ++n) {
       const long double w = 0.5L * (1.0L - std::cos(2.0L * std::numbers::pi_v<long double> * n / 65535.0L));
@@ -95,25 +68,21 @@ TEST(FftAnalysis, MatchesDirectSumAndRepeats) {
       re += input[n] * w * std::cos(angle);
       im += input[n] * w * std::sin(angle);
     }
-    const long double scale = (k == 0 || k == kN / 2) ? 2.0L : 4.0L;
-    const double expected =
-        static_cast<double>(10.0L * std::log10(scale * (re * re + im * im) / 4294967296.0L));
-    EXPECT_NEAR(first[k], expected, 1e-9) << k;
+    const long double side = (k == 0 || k == kN / 2) ? 2.0L : 4.0L;
+    EXPECT_NEAR(first[k], static_cast<double>(10.0L * std::log10(side * (re * re + im * im) / 4294967296.0L)),
+                1e-9);
   }
 }
 
 TEST(FftAnalysis, RejectsBadHandlesAndBuffers) {
   std::vector<double> block(kN, 0.25);
   const int32_t handle = initFftAnalysis();
-  ASSERT_GE(handle, 0);
   EXPECT_EQ(fftStep(handle, nullptr), -1);
-  EXPECT_EQ(fftStep(-1, block.data()), -1);
   EXPECT_EQ(fftStep(255, block.data()), -1);
-  EXPECT_EQ(block, std::vector<double>(kN, 0.25));
   EXPECT_EQ(deleteFftAnalysis(handle), 0);
   EXPECT_EQ(deleteFftAnalysis(handle), -1);
   EXPECT_EQ(fftStep(handle, block.data()), -1);
-  EXPECT_EQ(deleteFftAnalysis(1000), -1);
+  EXPECT_EQ(block, std::vector<double>(kN, 0.25));
 }
 
 }  // namespace
