@@ -108,7 +108,8 @@ TAVRIX_API int32_t initFilterBank(int32_t resolution, int32_t firstBand, int32_t
  * block by block with the same result as one call; no call resets it (create a
  * new bank for an unrelated signal). Returns 0; -1 for an empty slot, a null
  * x, n < 0, or a band id the bank does not hold (x unchanged). n = 0 does
- * nothing and returns 0. Allocates nothing. */
+ * nothing and returns 0. A NaN or infinity in x is filtered like any sample
+ * and leaves that band's state non-finite from then on. Allocates nothing. */
 TAVRIX_API int32_t filterSingleBand(int32_t handle, double* x, int32_t n, int32_t band);
 
 /* As filterSingleBand, but time-reversed: from x[n-1] down to x[0]. Feeding a
