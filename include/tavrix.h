@@ -75,8 +75,19 @@ TAVRIX_API int32_t initTavrix(void);
 /* The base-2 logarithm computed as ln(x) / ln(2). The export is named `log2`;
  * it is declared here as tavrix_log2 so that including this header next to
  * <math.h> does not redeclare the C library's log2. Hosts that bind by name
- * look up "log2". log2 of 0 is -infinity, of a negative number NaN. */
-#if defined(__GNUC__) && !defined(_WIN32)
+ * look up "log2". log2 of 0 is -infinity, of a negative number NaN.
+ * - GCC/Clang on ELF: tavrix_log2 is an alias of the symbol "log2".
+ * - Windows: the DLL's export table maps "log2" to the function; the import
+ *   library provides it only under that name, which <math.h> already owns, so
+ *   hosts resolve it at run time:
+ *     tavrix_log2_fn f = (tavrix_log2_fn)GetProcAddress(dll, "log2");
+ *   (code linked with the static library calls tavrix_log2 directly). */
+typedef double (*tavrix_log2_fn)(double x);
+#if defined(_WIN32)
+#if defined(TAVRIX_BUILDING) || defined(TAVRIX_STATIC)
+double tavrix_log2(double x);
+#endif
+#elif defined(__GNUC__)
 TAVRIX_API double tavrix_log2(double x) __asm__("log2");
 #endif
 

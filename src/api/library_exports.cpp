@@ -41,5 +41,10 @@ TAVRIX_API int32_t deleteDouble(double* p) {
 // The `log2` export. Defined under another C++ name and given the export name
 // by the linker (asm label on ELF, the module-definition file on Windows), so
 // no code here redefines or calls the C library's log2: computed, as the host
-// expects, from natural logarithms.
+// expects, from natural logarithms. On Windows it carries no dllexport: the
+// .def file exports it as "log2" only, and the DLL exports no "tavrix_log2".
+#ifdef _WIN32
+extern "C" double tavrix_log2(double x) { return std::log(x) / std::log(2.0); }
+#else
 extern "C" TAVRIX_API double tavrix_log2(double x) { return std::log(x) / std::log(2.0); }
+#endif
