@@ -333,45 +333,161 @@ TAVRIX_API int32_t getFractionalOctavePhaseResponseForMicCal(int32_t handle, dou
 /* Reverberation                                                         */
 /* ===================================================================== */
 
-/* Creates a reverberation analysis of an impulse response of n samples. The
- * direct sound is located in the A-weighted broadband envelope (the largest
- * value from 0.25 s on), and the analysis window runs from 0.1 s before the
- * onset to about tailDuration after it. Returns the handle, or -1 when the
- * table is full. The handle is returned also when the response cannot be
- * prepared (null or too short a response, non-finite or non-positive rate or
- * durations, no distinct arrival); such an object is not ready:
- * getMaxImpulseLength returns -1 and every evaluation fails with -1. */
+/* Creates a reverberation analysis of the impulse response impulse[0..n-1],
+ * sampled at sampleRate Hz and measured with a sweep of sweepDuration seconds
+ * and a tail of tailDuration seconds (the durations given to generateESS).
+ * The analysis takes the analytic signal of the response, finds the largest
+ * value of its A-weighted energy envelope from 0.25 s up to half the
+ * measurement span (span = sweepDuration + tailDuration + 1 s), keeps the
+ * response from half a second before that peak to the end of the span, and
+ * places the onset of the direct sound at the first sample of the last 0.1 s
+ * before the peak that lies above a threshold (20 dB below the peak when it
+ * stands 30 dB or more above the background, 10 dB for 20 to 30 dB, 5 dB for
+ * less). The analysis window runs from 0.1 s before the onset to the end of
+ * the span less the sweep, about tailDuration + 0.5 s after the onset. The
+ * A-weighting and band filters are fixed 48 kHz designs, used as they are at
+ * other rates. The array is copied; nothing refers to it after the call.
+ * Call initTavrix first: the analysis reports its NaNs and infinities with
+ * the constants it sets.
+ * Returns the handle, or -1 when all 255 slots are taken (nothing allocated).
+ * The handle is returned also when the response cannot be prepared; the
+ * object is then not ready (getMaxImpulseLength -1, every evaluation -1):
+ * a null impulse, n < 1, a response shorter than the 0.25 s where the peak
+ * search starts, a sampleRate, sweepDuration or tailDuration that is not a
+ * positive finite number, a response in which no 10 ms block before the peak
+ * rises above twice the mean of the blocks before it (no distinct arrival,
+ * all zeros, a peak in the first 10 ms of the kept segment), or durations so
+ * large that the window would hold no sample. */
 TAVRIX_API int32_t initReverberation(const double* impulse, int32_t n, double sampleRate,
                                      double sweepDuration, double tailDuration);
 
-/* As initReverberation with the response read from a WAV file. -1 (and no
- * slot used) when the file cannot be read or is not supported. */
+/* As initReverberation with the response, its length and its sample rate read
+ * from a mono WAV file (16/24/32-bit PCM or 32-bit float). -1, with no slot
+ * taken, when all slots are taken, file is null, or the file cannot be read or
+ * is not supported. A file that is read but cannot be prepared gives a handle
+ * to a not-ready object, as initReverberation does. */
 TAVRIX_API int32_t initReverberationWithFile(const tavrix_char* file, double sweepDuration,
                                              double tailDuration);
 
-/* Combines count existing analyses (for example one per position) into an
- * ensemble evaluated on their mean band energy, aligned on their onsets. The
- * members must stay alive while the ensemble is used. Returns the handle, or
- * -1 when the table is full; the ensemble is not ready when a member is not
- * ready or empty, a handle lies outside 0..254, sample rates differ, or the
- * onsets lie at different distances from their window starts. A null list or
- * a negative count gives a not-ready ensemble too. An ensemble of zero members
- * is ready, and its evaluation fails with -1. */
+/* Combines count existing analyses (for example one per source or receiver
+ * position) into an ensemble evaluated on the mean band energy of its
+ * members, aligned on their window starts and so on their onsets; each member
+ * filters through its own bank. handles is read during the call; the members
+ * are referred to, not copied, and must stay alive while the ensemble is used
+ * (deleting a member makes every ensemble that names it not ready).
+ * Returns the handle, or -1 when all slots are taken. The handle is returned
+ * also when the ensemble is not ready: a handle that is empty or outside
+ * 0..254, a member that is not ready, sample rates that differ, onsets at
+ * different distances from their window starts (members whose direct sound
+ * lies at least half a second into their responses always agree), handles
+ * null with count > 0, or count < 0.
+ * The ensemble window is the shortest member window plus one position, which
+ * the members leave at zero energy (it ends the ensemble's level curve at
+ * -infinity dB); the ensemble's onset lies one sample after the members', so
+ * its decay curve starts one sample later and its onsetOffset is one more
+ * negative. count = 0 (handles may then be null) gives a ready ensemble with
+ * a one-position window whose evaluation fails with -1. An ensemble given as a
+ * member passes the checks but makes every evaluation fail with -1. */
 TAVRIX_API int32_t initReverberationEnsemble(const int32_t* handles, int32_t count);
 
-/* The number of samples of the analysis window: the size of the level-curve
- * and decay-curve buffers of the evaluation calls. -1 for an empty slot or a
- * not-ready object. */
+/* The number of samples of the analysis window, trunc(windowEnd -
+ * windowStart) + 1: the number of doubles the caller provides for each of
+ * levelCurveDb and decayCurveDb of the evaluation calls. -1 for an empty slot
+ * or a not-ready object. */
 TAVRIX_API int32_t getMaxImpulseLength(int32_t handle);
 
-/* Attaches a filter bank (arguments as initFilterBank), replacing any earlier
- * one. 0, or -1 for an empty slot or arguments the bank rejects. */
+/* Attaches a filter bank built as initFilterBank(resolution, firstBand,
+ * lastBand) builds one, releasing the bank attached before. Works on ready
+ * and not-ready objects alike, and may be called again at any time. An
+ * ensemble evaluates through its members' banks, not its own. 0; -1 for an
+ * empty slot or arguments the bank rejects (the rejected bank stays attached:
+ * evaluation through its bands and weightings then fails with -1, while
+ * TAVRIX_BAND_UNFILTERED needs no filter and still evaluates). */
 TAVRIX_API int32_t initReverberationFilter(int32_t handle, int32_t resolution, int32_t firstBand,
                                            int32_t lastBand);
 
-/* Evaluates one band: level curve, noise-compensated decay curve and
- * reverberation times. See the documentation block of the implementation
- * release for the full description of the outputs and statuses. */
+/* Evaluates one band of an analysis or ensemble. The stored response is
+ * filtered time-reversed through the band, from rest, with the band's delay
+ * compensated (so the filter's own ringing does not lengthen the decay), its
+ * energy envelope is formed, and the noise-compensated decay analysis runs on
+ * the envelope from the onset to the end of the window: it finds the noise
+ * level and the crosspoint where the decay meets it, and integrates the
+ * noise-subtracted energy backwards from the crosspoint, adding the energy of
+ * an exponential tail beyond it. The analysis object is not changed: the same
+ * call gives the same results.
+ *
+ * band: a band of the attached bank, TAVRIX_BAND_A_WEIGHTING,
+ *   TAVRIX_BAND_C_WEIGHTING or TAVRIX_BAND_UNFILTERED.
+ * ranges[0..rangeCount-1]: decay ranges in dB. 0 gives the early decay time
+ *   (line fitted from 0 to -10 dB); R >= 10 a reverberation time fitted from
+ *   -5 to -(R + 5) dB (20: T20, 30: T30); every time is extrapolated to a 60 dB
+ *   decay. Any other value is invalid (-11). ranges, reverbTimes and
+ *   fitQuality may be null when rangeCount is 0.
+ * blockLength: > 0 averages both curves over blocks of that many samples,
+ *   dropping the samples after the last whole block; <= 0 gives one value per
+ *   sample.
+ *
+ * Outputs, in buffers the caller provides:
+ *   levelCurveDb[]     getMaxImpulseLength values: the band energy over the
+ *                      analysis window in dB re its largest sample (re its
+ *                      largest block with averaging), so its maximum is 0 dB.
+ *   levelCurveLength   values written to levelCurveDb. A window whose ends are
+ *                      not whole sample positions (rates that are not
+ *                      multiples of 10 Hz) can hold one value more than
+ *                      getMaxImpulseLength promised; that value is dropped.
+ *   decayCurveDb[]     getMaxImpulseLength values: the decay curve from the
+ *                      onset in dB re its first value (exactly 0 dB at index 0
+ *                      without averaging; block means re that first sample,
+ *                      so at or below 0 dB, with averaging). Never more values
+ *                      than getMaxImpulseLength.
+ *   decayCurveEnd      values in decayCurveDb minus 1, as a double; -1 when the
+ *                      decay curve is empty (a crosspoint within the first
+ *                      interval of a decay only a few samples long).
+ *   noiseLevelDb       the noise level in dB re the window's largest sample.
+ *   tailModelDb[2]     the late-decay model at the onset and at the crosspoint,
+ *                      on the level curve's scale (a straight line between).
+ *   reverbTimes[]      rangeCount times in s, in the order of ranges; -10.0
+ *                      for a range whose end level the curve never reaches.
+ *   fitQuality[]       rangeCount coefficients of determination (r^2) of the
+ *                      fits; NaN where no fit was made.
+ *   dynamicRange       dB by which the decay curve falls from its maximum to
+ *                      its last value, as found by the last range evaluated;
+ *                      NaN for rangeCount 0.
+ *   curvature          100 (T30 / T20 - 1) in percent from the last ranges 30
+ *                      and 20; NaN unless both are present and positive.
+ *   onsetOffset        index of the first level-curve value relative to the
+ *                      onset (0 or negative): the onset is at levelCurveDb
+ *                      index -onsetOffset (counted in blocks with averaging).
+ *   peakLevelDb        absolute level (10 log10 of the energy) of the largest
+ *                      sample of the band energy in the window.
+ *
+ * Results:
+ *   0    everything written. With an empty decay curve reverbTimes and
+ *        fitQuality are NaN, dynamicRange and curvature NaN (-11 still
+ *        reports an invalid range).
+ *   -1   nothing written: empty slot; not-ready object; no attached bank, or a
+ *        band the bank cannot filter (outside its range, a weighting of a
+ *        bank whose build failed, a segment not longer than the band's
+ *        delay); an ensemble without members, or with a member that fails so
+ *        or whose energy does not cover the ensemble window; rangeCount < 0;
+ *        a null output pointer; blockLength longer than the analysis window
+ *        (no whole block, no level to refer to).
+ *   -11  a range that is neither 0 nor >= 10: everything written; times and
+ *        fit qualities evaluated up to it, NaN from it on; curvature NaN;
+ *        dynamicRange as found before it (NaN when it is the first range).
+ *   -30  no 10 ms block between the peak and the noise lies more than 10 dB
+ *        above the first noise estimate (also a window that ends at the
+ *        onset, and envelopes shorter than 10 ms);
+ *   -31  no crosspoint iteration converged for any interval length and fit;
+ *   -32  the crosspoint converged, the final late-decay fit failed: the decay
+ *        curve is integrated without tail energy, tailModelDb is -infinity;
+ *   -33  fewer than 10 intervals for the interval length tried (too short or
+ *        non-falling a decay).
+ *   On -30 to -33 the level outputs are written and reverbTimes, fitQuality,
+ *   dynamicRange and curvature are not. On -30, -31 and -33 the decay curve is
+ *   a single zero energy (decayCurveDb one NaN without averaging),
+ *   tailModelDb is -infinity, and noiseLevelDb comes from the last noise
+ *   estimate (-infinity when none was made). */
 TAVRIX_API int32_t getReverberationData(int32_t handle, int32_t band, const double* ranges,
                                         int32_t rangeCount, int32_t blockLength,
                                         double* levelCurveDb, int32_t* levelCurveLength,
@@ -381,15 +497,23 @@ TAVRIX_API int32_t getReverberationData(int32_t handle, int32_t band, const doub
                                         double* dynamicRange, double* curvature,
                                         int32_t* onsetOffset, double* peakLevelDb);
 
-/* Evaluates one band's levels only. */
+/* The level outputs of getReverberationData only, with the same meanings and
+ * buffer sizes, plus decayStartLevelDb: the absolute level (10 log10) of the
+ * decay curve's first value, the noise-compensated energy from the onset on
+ * (NaN when the decay curve is empty; -infinity on -30, -31 and -33). Returns
+ * the status of the decay analysis, 0 or -30 to -33, with the level outputs
+ * written; or -1 with nothing written, for the reasons listed at
+ * getReverberationData. */
 TAVRIX_API int32_t getReverberationDataLevel(int32_t handle, int32_t band, int32_t blockLength,
                                              double* levelCurveDb, int32_t* levelCurveLength,
                                              double* decayCurveDb, double* decayCurveEnd,
                                              double* noiseLevelDb, double* decayStartLevelDb,
                                              int32_t* onsetOffset, double* peakLevelDb);
 
-/* Destroys the analysis and its filter bank (an ensemble's members are not
- * touched). 0, or -1 for an empty slot. */
+/* Destroys the analysis with its stored response and its filter bank. An
+ * ensemble's members are not touched. Every ensemble that names the deleted
+ * analysis becomes not ready (its evaluation fails with -1) rather than read
+ * a deleted object. 0, or -1 for an empty slot. */
 TAVRIX_API int32_t deleteReverberation(int32_t handle);
 
 /* ===================================================================== */
