@@ -193,8 +193,9 @@ TAVRIX_API int32_t getESSFile(int32_t handle, const tavrix_char* file, double ga
  * products, which precede it in time, wrap to the end of the array. Returns
  * nfft, or -1:
  *   - for an empty slot, a null recording or n < 1 (nothing changed);
- *   - for no sweep, a recording shorter than the sweep, or n > 2^29 (the
- *     new recording stays stored; nfft and the earlier responses are kept). */
+ *   - for no sweep, a recording shorter than the sweep, or n >= 2^29, whose
+ *     transform would not fit in 32-bit counts (the new recording stays
+ *     stored; nfft and the earlier responses are kept). */
 TAVRIX_API int32_t processInputSignal(int32_t handle, const double* recording, int32_t n);
 
 /* As processInputSignal with the recording read from a mono WAV file (see

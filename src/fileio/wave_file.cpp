@@ -1,5 +1,6 @@
 #include "fileio/wave_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,5 @@
 // Deconvolution of a recorded sweep into the room's impulse response.
+#include <algorithm>
 #include <limits>
 
 #include "impulse/impulse_measurement.h"
