@@ -31,7 +31,7 @@ struct WaveFile {
   int32_t formatTag = 0;
   const char16_t* path = nullptr;
   long dataPosition = 0;  // reader: first sample; writer: the "data" tag
-  long endPosition = 0;   // writer: file length after the last sample
+  long endPosition = 0;   // writer: file length after the last sample; reader: file length
 };
 
 // Little-endian integer fields, assembled byte by byte so that the host's byte
@@ -105,7 +105,16 @@ int32_t readWaveHeader(WaveFile& wave, const char16_t* path) {
   wave.sampleRate = static_cast<int32_t>(sampleRate);
   wave.sampleCount = static_cast<int32_t>(count);
   wave.dataPosition = std::ftell(f.get());
-  return wave.dataPosition < 0 ? -1 : 0;
+  if (wave.dataPosition < 0 || std::fseek(f.get(), 0, SEEK_END) != 0) return -1;
+  wave.endPosition = std::ftell(f.get());
+  return 0;
+}
+
+// True when the file holds every sample the data chunk declares, so that a
+// damaged or hostile size field never makes us allocate for data that is not there.
+bool dataPresent(const WaveFile& wave) {
+  const int64_t needed = int64_t{wave.sampleCount} * (wave.bitsPerSample / 8);
+  return int64_t{wave.endPosition} - int64_t{wave.dataPosition} >= needed;
 }
 
 // Converts one stored sample to single precision, as every sample passes
@@ -185,6 +194,7 @@ int32_t readWave(const char16_t* path, DynArray<double>& samples, double& sample
   if (status != 0) return status;
   sampleRate = static_cast<double>(wave.sampleRate);
   sampleCount = wave.sampleCount;
+  if (!dataPresent(wave)) return -1;
   DynArray<double> values;
   values.resizeExact(wave.sampleCount);
   if (readWaveSamples(wave, values.data()) != 0) return -1;

@@ -175,6 +175,8 @@ TEST(WaveRead, RefusedLayoutsAndBrokenFiles) {
   EXPECT_EQ(count, 3);
   EXPECT_EQ(samples[0], 42.0);
 
+  h.declared = 0xFFFFFFF0;  // refused before anything is allocated for it
+  EXPECT_EQ(readBytes(h.bytes()).status, -1);
   b = Hand{}.bytes();
   for (size_t cut : {0u, 3u, 11u, 20u, 39u})
     EXPECT_EQ(readBytes(Bytes(b.begin(), b.begin() + cut)).status, -1);
