@@ -31,6 +31,15 @@ struct IndexedValue {
 IndexedValue indexOfFirstMax(const double* v, int32_t n);
 IndexedValue indexOfFirstMin(const double* v, int32_t n);
 
+// Read access by the 1-based positions that the searches above return and the
+// decay analysis counts in: the one place where a position becomes an index.
+struct OneBased {
+  const double* data;
+  double operator()(int32_t position) const { return data[position - 1]; }
+  // The stretch that starts at a position.
+  const double* from(int32_t position) const { return data + (position - 1); }
+};
+
 // x^y with fixed special cases (NaN in, +-infinity exponents, y in {0, +-1, 2,
 // 0.5}, negative base with a fractional exponent); the NaN and infinities it
 // returns are the library-wide constants set by initTavrix.

@@ -30,7 +30,7 @@ double meanOfIntervals(const double* means, int32_t n, double first, double last
   if (last > n) last = n;
   if (first > last) return meanOf(means, 0);
   const int32_t i0 = static_cast<int32_t>(first);
-  return meanOf(means + (i0 - 1), static_cast<int32_t>(last) - i0 + 1);
+  return meanOf(OneBased{means}.from(i0), static_cast<int32_t>(last) - i0 + 1);
 }
 
 struct Step {
@@ -60,8 +60,8 @@ Step iterationStep(double tc, const double* means, int32_t n, double dt, double 
   // Where the line meets the noise level, to the nearest interval start.
   const double noiseDb = toDb(s.noise);
   DynArray<double> distance(n);
-  for (int32_t i = 1; i <= n; ++i)
-    distance[i - 1] = std::fabs(fit.line.intercept + fit.line.slope * i - noiseDb);
+  for (int32_t k = 0; k < n; ++k)
+    distance[k] = std::fabs(fit.line.intercept + fit.line.slope * (k + 1) - noiseDb);
   s.ic = indexOfFirstMin(distance.data(), n).position;
   s.next = (s.ic - 1.0) * dt;
   return s;
@@ -100,7 +100,7 @@ LateDecayFit fitLateDecay(const double* means, int32_t n, double tc, double t10,
   DynArray<double> x(count), y(count);
   for (int32_t k = 0; k < count; ++k) {
     x[k] = first + k;
-    y[k] = toDb(means[first + k - 1]);
+    y[k] = toDb(OneBased{means}(first + k));
   }
   r.line = fitLine(x.data(), y.data(), count);
 

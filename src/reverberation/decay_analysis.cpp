@@ -56,21 +56,21 @@ Preliminary preliminaryDecay(const double* e, int32_t n, double fs) {
   if (!(blockCount >= 1.0)) return r;
   const int32_t nB = static_cast<int32_t>(blockCount);
   DynArray<double> blocks(nB);
-  for (int32_t i = 1; i <= nB; ++i) {
-    const int32_t first = static_cast<int32_t>((i - 1) * w0 + 1.0);
-    const int32_t last = static_cast<int32_t>(i * w0);
-    blocks[i - 1] = meanOf(e + first - 1, last - first + 1);
+  for (int32_t k = 0; k < nB; ++k) {
+    const int32_t first = static_cast<int32_t>(k * w0 + 1.0);
+    const int32_t last = static_cast<int32_t>((k + 1) * w0);
+    blocks[k] = meanOf(OneBased{e}.from(first), last - first + 1);
   }
-  const double* b = blocks.data();  // b[i - 1] is block i
+  const OneBased b{blocks.data()};  // b(i) is block i
 
   const int32_t q = static_cast<int32_t>(std::floor(kNoiseBlockFraction * nB));
-  const double noise0 = meanOf(b + (nB - q - 1), q + 1);
+  const double noise0 = meanOf(b.from(nB - q), q + 1);
   const double noise0Db = toDb(noise0);
-  const int32_t ip = indexOfFirstMax(b, nB).position;
+  const int32_t ip = indexOfFirstMax(blocks.data(), nB).position;
 
   int32_t t1 = static_cast<int32_t>(roundHalfAway(kNoiseCrossingFallback * nB));
   for (int32_t i = ip; i <= nB; ++i) {
-    if (b[i - 1] < noise0) {
+    if (b(i) < noise0) {
       t1 = i;
       break;
     }
@@ -79,7 +79,7 @@ Preliminary preliminaryDecay(const double* e, int32_t n, double fs) {
   // crossing, that lies more than 10 dB above the first noise estimate.
   int32_t t2 = 0;
   for (int32_t i = t1; i >= ip; --i) {
-    if (b[i - 1] > 10.0 * noise0) {
+    if (b(i) > 10.0 * noise0) {
       t2 = i;
       break;
     }
@@ -94,12 +94,12 @@ Preliminary preliminaryDecay(const double* e, int32_t n, double fs) {
   DynArray<double> x(m), y(m);
   for (int32_t k = 0; k < m; ++k) {
     x[k] = ip + k;
-    y[k] = toDb(b[ip + k - 1]);
+    y[k] = toDb(b(ip + k));
   }
   const Line line = fitLine(x.data(), y.data(), m);  // dB, dB per block
 
   DynArray<double> distance(nB);
-  for (int32_t i = 1; i <= nB; ++i) distance[i - 1] = std::fabs(line.intercept + line.slope * i - noise0Db);
+  for (int32_t k = 0; k < nB; ++k) distance[k] = std::fabs(line.intercept + line.slope * (k + 1) - noise0Db);
   const int32_t ic = indexOfFirstMin(distance.data(), nB).position;
 
   r.status = 0;

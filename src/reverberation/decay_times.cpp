@@ -52,7 +52,7 @@ DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) 
   // Every sample between the two levels, against its position.
   const int32_t count = i2 >= i1 ? i2 - i1 + 1 : 0;
   DynArray<double> x(count);
-  const double* y = db + (i1 - 1);
+  const double* y = OneBased{db}.from(i1);
   for (int32_t k = 0; k < count; ++k) x[k] = i1 + k;
   const Line line = fitLine(x.data(), y, count);  // dB per sample
   r.time = 60.0 / (-fs * line.slope);
