@@ -3,7 +3,14 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-asan demo bench clean
+# The Windows DLL is cross-built with MinGW-w64 into $(WINDOWS_BUILD) and its
+# tests run under wine. `make test` includes them when the cross compiler and
+# wine are installed (WITH_WINDOWS=yes requires them, WITH_WINDOWS=no leaves them out).
+WINDOWS_BUILD ?= build-windows
+WITH_WINDOWS ?= $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
+                   command -v wine >/dev/null 2>&1 && echo yes)
+
+.PHONY: all deps build test test-asan demo bench clean windows-deps windows test-windows
 
 all: build
 
@@ -19,6 +26,9 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+ifeq ($(WITH_WINDOWS),yes)
+	$(MAKE) test-windows
+endif
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
@@ -34,5 +44,19 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bench/bench_*; do $$b --benchmark_min_time=0.2; done
 
+# tavrix.dll (imports only KERNEL32 and msvcrt) and the test programs.
+windows-deps:
+	@sh tools/install-windows-deps.sh
+
+windows: windows-deps
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DTAVRIX_CLI=OFF $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The whole suite under wine, in a wine prefix inside the build directory.
+test-windows: windows
+	ctest --test-dir $(WINDOWS_BUILD) --output-on-failure -j $(JOBS)
+	WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wineprefix wineserver -k 2>/dev/null || true
+
 clean:
-	rm -rf $(BUILD) build-asan build-bench
+	rm -rf $(BUILD) build-asan build-bench $(WINDOWS_BUILD)
