@@ -19,12 +19,9 @@ void transform(benchmark::State& state, int32_t n) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
-void BM_FftPowerOfTwo(benchmark::State& state) { transform(state, static_cast<int32_t>(state.range(0))); }
-BENCHMARK(BM_FftPowerOfTwo)
-    ->RangeMultiplier(4)
-    ->Range(1 << 10, 1 << 22)
-    ->Arg(1 << 20)
-    ->Unit(benchmark::kMillisecond);
+// Argument: the base-2 logarithm of the length.
+void BM_FftPowerOfTwo(benchmark::State& state) { transform(state, int32_t{1} << state.range(0)); }
+BENCHMARK(BM_FftPowerOfTwo)->DenseRange(10, 22)->Unit(benchmark::kMillisecond);
 
 // 48000 = 2^7 * 3 * 5^3: one second at 48 kHz, through Bluestein on 2^17 points.
 void BM_FftOneSecondAt48k(benchmark::State& state) { transform(state, 48000); }
