@@ -51,8 +51,8 @@ TEST(UnicodePaths, WaveFileWrittenAndReadBackUnderItsExactName) {
   initTavrix();
   // Latin-1 umlaut, CJK (one UTF-16 unit each) and a character outside the
   // basic plane (a surrogate pair in UTF-16, four bytes in UTF-8).
-  for (const std::u16string& name : {std::u16string(u"Messraum_\u00fc_\u65e5\u672c.wav"),
-                                    std::u16string(u"Fl\u00fcgel_\U0001D11E.wav")}) {
+  for (const std::u16string& name :
+       {std::u16string(u"Messraum_\u00fc_\u65e5\u672c.wav"), std::u16string(u"Fl\u00fcgel_\U0001D11E.wav")}) {
     SCOPED_TRACE(name.size());
     UnicodeFile file(name);
     const std::vector<double> x = testSignal();
