@@ -57,11 +57,12 @@ DecayEvaluation evaluateLevels(const ReverberationAnalysis& analysis, int32_t ba
   // A window that closes at or before the onset leaves the decay analysis an
   // empty envelope, which it reports as having no decay above the noise.
   const bool hasDecay = energy.decayLength > 0;
-  if (hasDecay && (energy.decayStart < 0 ||
-                   static_cast<int64_t>(energy.decayStart) + energy.decayLength > energy.energy.size()))
+  if (hasDecay && (energy.decayOnset < 1 ||
+                   static_cast<int64_t>(energy.decayOnset) + energy.decayLength - 1 > energy.energy.size()))
     return result;
-  result.decay = analyzeDecay(energy.energy.data() + (hasDecay ? energy.decayStart : 0),
-                              hasDecay ? energy.decayLength : 0, analysis.sampleRate);
+  result.decay =
+      analyzeDecay(hasDecay ? OneBased{energy.energy.data()}.from(energy.decayOnset) : energy.energy.data(),
+                   hasDecay ? energy.decayLength : 0, analysis.sampleRate);
   result.status = result.decay.status;
   const LevelCurves curves =
       levelCurves(energy.energy, result.decay.decayCurve, result.decay.noiseLevel, result.decay.tailModel,
@@ -104,7 +105,7 @@ int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEner
   for (int32_t i = 0; i < k; ++i) re[i] = re[i] * re[i] + im[i] * im[i];
   out.energy.swap(re);
   const int32_t onset = truncateToInt(analysis.onset);
-  out.decayStart = positionToIndex(onset);
+  out.decayOnset = onset;
   out.decayLength = truncateToInt(analysis.windowEnd) - onset;
   return 0;
 }
@@ -125,7 +126,7 @@ int32_t ensembleBandEnergy(const ReverberationAnalysis& ensemble, int32_t band, 
     // Aligned on the members' window starts, and so on their onsets.
     const int32_t w = truncateToInt(member->windowStart);
     if (w < 1 || static_cast<int64_t>(w) + windowLen - 1 > energy.energy.size()) return -1;
-    const double* e = energy.energy.data() + positionToIndex(w);
+    const double* e = OneBased{energy.energy.data()}.from(w);
     if (i == 0) {
       for (int32_t j = 0; j < windowLen; ++j) mean[j] = e[j];
     } else if (i + 1 < count) {
@@ -136,7 +137,7 @@ int32_t ensembleBandEnergy(const ReverberationAnalysis& ensemble, int32_t band, 
   }
   out.energy.swap(mean);
   const int32_t onset = truncateToInt(ensemble.onset);
-  out.decayStart = positionToIndex(onset);
+  out.decayOnset = onset;
   out.decayLength = truncateToInt(ensemble.windowEnd) - onset;
   return 0;
 }
@@ -155,7 +156,8 @@ LevelCurves levelCurves(const DynArray<double>& energy, const DynArray<double>& 
                         double windowStart) {
   LevelCurves curves;
   const int32_t windowCount = windowValueCount(windowStart, windowEnd);
-  const double* window = energy.data() + (windowCount > 0 ? positionToIndex(truncateToInt(windowStart)) : 0);
+  const double* window =
+      windowCount > 0 ? OneBased{energy.data()}.from(truncateToInt(windowStart)) : energy.data();
   const double peak = windowCount > 0 ? indexOfFirstMax(window, windowCount).value : energy[0];
 
   curves.noiseLevelDb = levelDb(noise / peak);

@@ -15,7 +15,7 @@ namespace tavrix {
 // sample before the window end.
 struct BandEnergy {
   DynArray<double> energy;
-  int32_t decayStart = 0;   // array index of the onset sample
+  int32_t decayOnset = 0;   // 1-based position of the onset sample
   int32_t decayLength = 0;  // may be 0 or negative when the window ends before the onset
 };
 

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "numeric/scalar_rules.h"
-#include "reverberation/reverberation_analysis.h"
 
 namespace tavrix {
 
@@ -58,9 +57,10 @@ OnsetResult detectOnset(const double* s, int32_t length, double fs) {
   // Blocks k = 0 .. nb-1 cover positions k*b + 1 .. (k+1)*b; the last may
   // reach past the peak, and is cut at the end of the stretch.
   const int32_t blockCount = static_cast<int32_t>((static_cast<int64_t>(pk) + b - 1) / b);
+  const OneBased at{s};
   auto blockMean = [&](int32_t k) {
-    const int64_t start = static_cast<int64_t>(k) * b;
-    return meanOf(s + start, static_cast<int32_t>(std::min<int64_t>(b, length - start)));
+    const int32_t start = k * b;  // below pk, so within int32
+    return meanOf(at.from(start + 1), std::min(b, length - start));
   };
 
   double sum = blockMean(0);
@@ -86,7 +86,7 @@ OnsetResult detectOnset(const double* s, int32_t length, double fs) {
   const int32_t from = earliest < 1.0 ? 1 : static_cast<int32_t>(std::floor(earliest)) + 1;
   double onset = pk;
   for (int32_t i = from; i <= pk; ++i) {
-    if (std::fabs(s[positionToIndex(i)]) > threshold) {
+    if (std::fabs(at(i)) > threshold) {
       onset = i;
       break;
     }
@@ -111,13 +111,13 @@ int32_t locateImpulse(const double* energy, int32_t n, double fs, double sweepDu
   if (first <= half) {
     const int32_t from = static_cast<int32_t>(first);
     const int32_t to = truncateToInt(half);
-    peakPos = first - 1.0 + indexOfFirstMax(energy + positionToIndex(from), to - from + 1).position;
+    peakPos = first - 1.0 + indexOfFirstMax(OneBased{energy}.from(from), to - from + 1).position;
   }
 
   location.segmentStart = std::max(roundHalfAway(peakPos + 1.0 - kSegmentLeadSeconds * fs), 1.0);
   const int32_t start = truncateToInt(location.segmentStart);
   const int32_t length = location.segmentStart > half ? 0 : truncateToInt(half) - start + 1;
-  const OnsetResult onset = detectOnset(length > 0 ? energy + positionToIndex(start) : nullptr, length, fs);
+  const OnsetResult onset = detectOnset(length > 0 ? OneBased{energy}.from(start) : nullptr, length, fs);
   if (onset.status < 0) return onset.status;
 
   location.onset = onset.onsetPos;

@@ -71,12 +71,12 @@ int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, in
   if (!(analysis.windowEnd >= analysis.windowStart)) return -1;
 
   const int32_t count = truncateToInt(analysis.segmentEnd - analysis.segmentStart);
-  const int32_t first = positionToIndex(truncateToInt(analysis.segmentStart));
-  if (count < 0 || first < 0 || static_cast<int64_t>(first) + count > n) return -1;
+  const int32_t first = truncateToInt(analysis.segmentStart);
+  if (count < 0 || first < 1 || static_cast<int64_t>(first) + count - 1 > n) return -1;
   // The stored parts are unweighted: the weighting served only to find the
   // direct sound.
-  DynArray<double> realSegment(re.data() + first, count);
-  DynArray<double> imagSegment(im.data() + first, count);
+  DynArray<double> realSegment(OneBased{re.data()}.from(first), count);
+  DynArray<double> imagSegment(OneBased{im.data()}.from(first), count);
   analysis.realSegment.swap(realSegment);
   analysis.imagSegment.swap(imagSegment);
   analysis.initialised = true;

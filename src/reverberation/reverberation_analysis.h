@@ -10,11 +10,6 @@
 
 namespace tavrix {
 
-// Sample positions in the decay analysis count from 1, as the acoustician
-// reads a response ("sample 1 is the first one recorded"). They are held in
-// doubles and become array indices only here.
-inline int32_t positionToIndex(int32_t position) { return position - 1; }
-
 struct ReverberationAnalysis {
   double segmentStart = 0.0;  // 1-based position in the response where the stored segment begins
   double segmentEnd = 0.0;
