@@ -1,0 +1,98 @@
+#include "audio_io.h"
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <memory>
+
+#include "cli_error.h"
+
+namespace tavrix::cli {
+
+namespace {
+
+struct SndFileCloser {
+  void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
+
+void writeMono(const std::string& path, const std::vector<double>& samples, int sampleRate, int subFormat,
+               bool clip) {
+  SF_INFO info{};
+  info.samplerate = sampleRate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | subFormat;
+  SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+  if (!file) {
+    processingError(path + ": cannot be written (" + sf_strerror(nullptr) +
+                    "); check that the directory exists and is writable");
+  }
+  if (clip) sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  const sf_count_t n = static_cast<sf_count_t>(samples.size());
+  if (sf_write_double(file.get(), samples.data(), n) != n) {
+    processingError(path + ": writing failed (" + sf_strerror(file.get()) + "); check the free disk space");
+  }
+}
+
+}  // namespace
+
+Audio readAudio(const std::string& path, int channel) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) usageError(path + ": no such file; check the path");
+  if (std::filesystem::is_directory(path, ec)) usageError(path + ": is a directory; give an audio file");
+  SF_INFO info{};
+  SndFilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file) {
+    processingError(path + ": not a readable audio file (" + sf_strerror(nullptr) +
+                    "); save it as WAV (PCM or float) or FLAC");
+  }
+  if (info.channels > 1 && channel == 0) {
+    usageError(path + ": the file has " + std::to_string(info.channels) +
+               " channels; choose one with --channel 1.." + std::to_string(info.channels));
+  }
+  if (channel < 0 || channel > info.channels) {
+    usageError("--channel " + std::to_string(channel) + ": " + path + " has " +
+               std::to_string(info.channels) + (info.channels == 1 ? " channel" : " channels") +
+               "; choose 1.." + std::to_string(info.channels));
+  }
+  if (info.frames < 1) processingError(path + ": the file holds no samples; record again");
+  if (info.frames > std::numeric_limits<int32_t>::max()) {
+    processingError(path + ": more samples than the library can take (2^31 - 1); shorten the file");
+  }
+  const size_t frames = static_cast<size_t>(info.frames);
+  const size_t channels = static_cast<size_t>(info.channels);
+  const size_t pick = channel > 0 ? static_cast<size_t>(channel - 1) : 0;
+
+  Audio audio;
+  audio.sampleRate = info.samplerate;
+  audio.samples.resize(frames);
+  // Read interleaved frames in slices so that a long multichannel recording
+  // does not need a second full-size buffer.
+  constexpr size_t kSliceFrames = 65536;
+  std::vector<double> slice(kSliceFrames * channels);
+  size_t done = 0;
+  while (done < frames) {
+    const sf_count_t want = static_cast<sf_count_t>(std::min(kSliceFrames, frames - done));
+    const sf_count_t got = sf_readf_double(file.get(), slice.data(), want);
+    if (got <= 0) {
+      processingError(path + ": the file ends before its declared length (" + std::to_string(done) + " of " +
+                      std::to_string(frames) + " samples); the file is damaged");
+    }
+    for (size_t i = 0; i < static_cast<size_t>(got); ++i)
+      audio.samples[done + i] = slice[i * channels + pick];
+    done += static_cast<size_t>(got);
+  }
+  return audio;
+}
+
+void writeFloatWav(const std::string& path, const std::vector<double>& samples, int sampleRate) {
+  writeMono(path, samples, sampleRate, SF_FORMAT_FLOAT, false);
+}
+
+void writePlainPcmWav(const std::string& path, const std::vector<double>& samples, int sampleRate) {
+  writeMono(path, samples, sampleRate, SF_FORMAT_PCM_32, true);
+}
+
+}  // namespace tavrix::cli

@@ -1,0 +1,34 @@
+// Band numbers of the library's filter banks, their nominal names and the
+// choice of a band range on the command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tavrix::cli {
+
+enum class BandResolution { Octave = 1, Third = 2 };
+
+struct BandSet {
+  BandResolution resolution = BandResolution::Octave;
+  int firstBand = 7;  // 125 Hz
+  int lastBand = 13;  // 8 kHz
+  int count() const { return lastBand - firstBand + 1; }
+};
+
+// Exact mid-band frequency of a band in Hz (base-ten ratios, 1 kHz reference).
+double bandFrequency(BandResolution resolution, int band);
+
+// Nominal name, for example "125 Hz", "1 kHz", "31.5 Hz", "12.5 kHz".
+std::string bandName(BandResolution resolution, int band);
+
+// The bands from the one nearest lowHz to the one nearest highHz. Frequencies
+// outside the bank (16 Hz to 16 kHz in octaves, 16 Hz to 20 kHz in thirds) are
+// usage errors naming the option.
+BandSet chooseBands(BandResolution resolution, double lowHz, double highHz);
+
+// The band filters are fixed designs for 48 kHz: at another rate every band
+// moves with the rate. Prints a one-line note on stderr in that case.
+void noteSampleRate(const std::string& file, int sampleRate);
+
+}  // namespace tavrix::cli

@@ -1,0 +1,156 @@
+// `tavrix reverb`: reverberation times per band of one or more impulse
+// responses, and their mean when there are several.
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "audio_io.h"
+#include "cli_error.h"
+#include "commands.h"
+#include "reverb_report.h"
+#include "status_messages.h"
+#include "svg_plot.h"
+
+namespace tavrix::cli {
+
+namespace {
+
+struct ReverbArgs {
+  std::vector<std::string> files;
+  std::string bands = "octave";
+  double low = 125, high = 8000;
+  std::string ranges = "0,10,20,30";
+  std::string format = "table";
+  std::string plot;
+  int channel = 0;
+  double length = 0, tail = 0;
+  bool verbose = false;
+};
+
+// Third-octave analysis starts and ends a little wider than the octave one.
+constexpr double kThirdLow = 100, kThirdHigh = 10000;
+
+}  // namespace
+
+std::vector<double> parseNumberList(const std::string& text, const std::string& option) {
+  std::vector<double> values;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, comma - start);
+    size_t used = 0;
+    double v = 0;
+    try {
+      v = std::stod(item, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (item.empty() || used != item.size() || !std::isfinite(v)) {
+      usageError(option + " " + text + ": '" + item + "' is not a number; give numbers separated by commas");
+    }
+    values.push_back(v);
+    start = comma + 1;
+  }
+  return values;
+}
+
+Command addReverbCommand(CLI::App& app) {
+  auto a = std::make_shared<ReverbArgs>();
+  CLI::App* sub = app.add_subcommand("reverb",
+                                     "Reverberation per band of impulse responses: EDT and T10/T20/T30 (one "
+                                     "column per range), r2, dynamic range, "
+                                     "curvature, noise and peak level, status. Several files are positions "
+                                     "of one room: their mean (an ensemble "
+                                     "aligned on the direct sound) follows them. Times the decay does not "
+                                     "reach are shown as '-' (empty in CSV, "
+                                     "null in JSON).");
+  sub->add_option("IR", a->files, "Impulse response files (WAV, FLAC, ...)")->required();
+  sub->add_option("--bands", a->bands, "Band resolution")
+      ->check(CLI::IsMember({"octave", "third"}))
+      ->capture_default_str();
+  CLI::Option* low =
+      sub->add_option("--low", a->low, "Lowest band, by frequency in Hz (octave 125, third 100)");
+  CLI::Option* high = sub->add_option("--high", a->high, "Highest band in Hz (octave 8000, third 10000)");
+  sub->add_option("--ranges", a->ranges, "Decay ranges in dB: 0 is the EDT, 10 or more a range from -5 dB")
+      ->capture_default_str();
+  sub->add_option("--format", a->format, "Output format")
+      ->check(CLI::IsMember({"table", "csv", "json"}))
+      ->capture_default_str();
+  sub->add_option("--plot", a->plot, "Write the decay curves as an SVG picture (the mean for several files)");
+  sub->add_option("--channel", a->channel, "Channel of multichannel files (1 = first)");
+  sub->add_option(
+      "--length", a->length,
+      "Duration in s of the sweep the response was measured with; with --tail, the analysis window "
+      "ends tail seconds after the direct sound (default: the whole file)");
+  sub->add_option("--tail", a->tail, "Tail in s of that sweep measurement");
+  sub->add_flag("-v,--verbose", a->verbose, "Say what the tool does to the input (lead-in silence)");
+  return {
+      sub, [a, low, high] {
+        ReverbOptions options;
+        const BandResolution res = a->bands == "third" ? BandResolution::Third : BandResolution::Octave;
+        const double lowHz = low->count() ? a->low : res == BandResolution::Third ? kThirdLow : a->low;
+        const double highHz = high->count() ? a->high : res == BandResolution::Third ? kThirdHigh : a->high;
+        options.bands = chooseBands(res, lowHz, highHz);
+        options.ranges = parseNumberList(a->ranges, "--ranges");
+        for (double r : options.ranges) {
+          if (r != 0 && r < 10) {
+            usageError("--ranges " + a->ranges + ": " + rangeName(r) + " is not a range; " +
+                       statusSentence(-11));
+          }
+        }
+        if ((a->length > 0) != (a->tail > 0)) {
+          usageError(
+              "--length and --tail go together: give both durations of the sweep measurement, or neither");
+        }
+        if (a->length < 0 || a->tail < 0 || !std::isfinite(a->length) || !std::isfinite(a->tail)) {
+          usageError("--length/--tail: durations must be positive numbers of seconds");
+        }
+        options.sweepDuration = a->length;
+        options.tailDuration = a->tail;
+        options.verbose = a->verbose;
+
+        std::vector<Audio> audio;
+        audio.reserve(a->files.size());
+        for (const std::string& f : a->files) audio.push_back(readAudio(f, a->channel));
+        std::vector<ImpulseInput> inputs;
+        for (size_t i = 0; i < audio.size(); ++i) {
+          inputs.push_back({a->files[i], &audio[i].samples, audio[i].sampleRate});
+        }
+        noteSampleRate(inputs.front().name, inputs.front().sampleRate);
+        const ReverbReport report = analyseReverberation(inputs, options);
+
+        if (a->format == "csv") {
+          std::fputs(reverbCsv(report, options).c_str(), stdout);
+        } else if (a->format == "json") {
+          std::fputs(reverbJson(report, options).c_str(), stdout);
+        } else {
+          std::fputs(reverbTable(report, options).c_str(), stdout);
+        }
+        if (!a->plot.empty()) {
+          const ImpulseResult& shown = report.ensemble ? *report.ensemble : report.positions.front();
+          const std::string title =
+              report.ensemble ? "Decay curves: mean of " + std::to_string(inputs.size()) + " positions"
+                              : "Decay curves: " + shown.name;
+          writeTextFile(a->plot, decayPlotSvg(title, shown, res, report.blockSeconds, options.ranges));
+        }
+        // Failing bands are reported once each; the command fails only
+        // when nothing at all could be evaluated.
+        std::fflush(stdout);
+        int evaluated = 0;
+        const auto notes = [&](const ImpulseResult& r) {
+          for (const BandResult& b : r.bands) {
+            if (b.status == 0) {
+              ++evaluated;
+            } else {
+              std::fprintf(stderr, "tavrix: %s, %s: %s\n", r.name.c_str(), bandName(res, b.band).c_str(),
+                           statusSentence(b.status).c_str());
+            }
+          }
+        };
+        for (const ImpulseResult& r : report.positions) notes(r);
+        if (report.ensemble) notes(*report.ensemble);
+        if (evaluated == 0) processingError("no band could be evaluated; see the lines above");
+      }};
+}
+
+}  // namespace tavrix::cli

@@ -1,0 +1,152 @@
+// `tavrix sti`: the speech transmission index of an impulse response and its
+// 7 x 14 modulation transfer matrix.
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "audio_io.h"
+#include "bands.h"
+#include "cli_error.h"
+#include "commands.h"
+#include "library_client.h"
+#include "output.h"
+#include "sti_result.h"
+#include "tavrix.h"
+
+namespace tavrix::cli {
+
+namespace {
+
+// The index uses the octave bands 125 Hz (band 7) to 8 kHz (band 13) and the
+// modulation frequencies 10^((j - 2) / 10) Hz, 0.63 to 12.5 Hz.
+constexpr int kFirstStiBand = 7, kStiBands = 7, kModulationFrequencies = 14;
+
+double modulationFrequency(int j) { return std::pow(10.0, (j - 2) / 10.0); }
+
+struct StiArgs {
+  std::string file;
+  bool female = false;
+  std::string signal, noise;
+  std::string format = "table";
+  int channel = 0;
+};
+
+}  // namespace
+
+StiResult analyseSti(const std::string& name, const std::vector<double>& samples, int sampleRate,
+                     const std::vector<double>* signalDb, const std::vector<double>* noiseDb) {
+  StiHandle h(initSpeechTransmissionIndex(samples.data(), static_cast<int32_t>(samples.size()), sampleRate));
+  if (!h.valid()) processingError("the library has no free STI slot left");
+  if (getImpulseSize(h.get()) < 0) {
+    processingError(name +
+                    ": the speech transmission analysis failed; check that the file is an impulse response");
+  }
+  StiResult r;
+  r.mtf.assign(kStiBands, std::vector<double>(kModulationFrequencies));
+  for (int b = 0; b < kStiBands; ++b) {
+    if (getModulationTransferFunction(h.get(), r.mtf[static_cast<size_t>(b)].data(), kFirstStiBand + b) !=
+        0) {
+      processingError(name + ": the modulation transfer function of " +
+                      bandName(BandResolution::Octave, kFirstStiBand + b) + " is missing");
+    }
+  }
+  const bool useLevels = signalDb && noiseDb;
+  if (useLevels) {
+    // The library keeps pointers to the level arrays; they outlive the index
+    // call below.
+    setSignalLevel(h.get(), signalDb->data());
+    setNoiseLevel(h.get(), noiseDb->data());
+  }
+  for (const bool male : {true, false}) {
+    const double index = getSpeechTansmissionIndex(h.get(), male, useLevels);
+    if (index == -1.0 || index == -2.0) {
+      processingError(name + ": the speech transmission index could not be computed: " +
+                      (index == -2.0 ? std::string("signal and noise levels are missing")
+                                     : std::string("the analysis of the response failed")));
+    }
+    (male ? r.male : r.female) = index;
+  }
+  return r;
+}
+
+std::string stiTable(const StiResult& r, bool male, bool levels) {
+  char head[128];
+  std::snprintf(head, sizeof head, "STI %s (%s weights%s)\n\n", fixed(male ? r.male : r.female, 3).c_str(),
+                male ? "male" : "female", levels ? ", corrected for signal and noise levels" : "");
+  std::vector<std::string> header{"m(F)"};
+  for (int j = 0; j < kModulationFrequencies; ++j) header.push_back(fixed(modulationFrequency(j), 2));
+  TextTable t(header);
+  for (int b = 0; b < kStiBands; ++b) {
+    std::vector<std::string> row{bandName(BandResolution::Octave, kFirstStiBand + b)};
+    for (double m : r.mtf[static_cast<size_t>(b)]) row.push_back(fixed(m, 3));
+    t.add(row);
+  }
+  return head + std::string("modulation transfer function; columns: modulation frequency in Hz\n") +
+         t.render();
+}
+
+Command addStiCommand(CLI::App& app) {
+  auto a = std::make_shared<StiArgs>();
+  CLI::App* sub = app.add_subcommand(
+      "sti",
+      "Speech transmission index of an impulse response (indirect method, octave bands 125 Hz to 8 kHz) "
+      "with its 7 x 14 modulation transfer matrix");
+  sub->add_option("IR", a->file, "Impulse response file")->required();
+  sub->add_flag("--female", a->female, "Use the female weighting factors (default: male)");
+  sub->add_option("--signal", a->signal, "Speech levels in dB of the 7 octave bands, L125,...,L8k");
+  sub->add_option("--noise", a->noise, "Background noise levels in dB of the 7 octave bands, N125,...,N8k");
+  sub->add_option("--format", a->format, "Output format")
+      ->check(CLI::IsMember({"table", "csv", "json"}))
+      ->capture_default_str();
+  sub->add_option("--channel", a->channel, "Channel of a multichannel file (1 = first)");
+  return {sub, [a] {
+            if (a->signal.empty() != a->noise.empty()) {
+              usageError(std::string(a->signal.empty() ? "--noise" : "--signal") +
+                         " needs its partner: give both --signal and --noise levels, or neither");
+            }
+            std::vector<double> signal, noise;
+            const bool levels = !a->signal.empty();
+            if (levels) {
+              signal = parseNumberList(a->signal, "--signal");
+              noise = parseNumberList(a->noise, "--noise");
+              if (signal.size() != kStiBands)
+                usageError("--signal: give 7 levels (125 Hz to 8 kHz), not " + std::to_string(signal.size()));
+              if (noise.size() != kStiBands)
+                usageError("--noise: give 7 levels (125 Hz to 8 kHz), not " + std::to_string(noise.size()));
+            }
+            const Audio ir = readAudio(a->file, a->channel);
+            noteSampleRate(a->file, ir.sampleRate);
+            const bool male = !a->female;
+            const StiResult r = analyseSti(a->file, ir.samples, ir.sampleRate, levels ? &signal : nullptr,
+                                           levels ? &noise : nullptr);
+            const double index = male ? r.male : r.female;
+            if (a->format == "json") {
+              nlohmann::json doc;
+              doc["sti"] = index;
+              doc["weights"] = male ? "male" : "female";
+              doc["levels_corrected"] = levels;
+              std::vector<double> fm, bands;
+              for (int j = 0; j < kModulationFrequencies; ++j) fm.push_back(modulationFrequency(j));
+              for (int b = 0; b < kStiBands; ++b)
+                bands.push_back(bandFrequency(BandResolution::Octave, kFirstStiBand + b));
+              doc["modulation_frequencies_hz"] = fm;
+              doc["band_frequencies_hz"] = bands;
+              doc["mtf"] = r.mtf;
+              std::printf("%s\n", doc.dump(2).c_str());
+            } else if (a->format == "csv") {
+              std::printf("quantity,band,modulation_hz,value\nsti,,,%s\n", csvNumber(index).c_str());
+              for (int b = 0; b < kStiBands; ++b) {
+                for (int j = 0; j < kModulationFrequencies; ++j) {
+                  std::printf("mtf,%s,%s,%s\n", bandName(BandResolution::Octave, kFirstStiBand + b).c_str(),
+                              csvNumber(modulationFrequency(j)).c_str(),
+                              csvNumber(r.mtf[static_cast<size_t>(b)][static_cast<size_t>(j)]).c_str());
+                }
+              }
+            } else {
+              std::fputs(stiTable(r, male, levels).c_str(), stdout);
+            }
+          }};
+}
+
+}  // namespace tavrix::cli

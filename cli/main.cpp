@@ -1,0 +1,64 @@
+// tavrix: room-acoustic measurement from the shell, through the library's C
+// interface only.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli_error.h"
+#include "commands.h"
+#include "library_client.h"
+
+using namespace tavrix::cli;
+
+int main(int argc, char** argv) {
+  CLI::App app(
+      "tavrix: measure a room with an exponential sine sweep. Make the sweep, turn its recording into an "
+      "impulse response, and get reverberation times and the speech transmission index per band.\n"
+      "Start with 'tavrix demo', which runs a whole simulated measurement.",
+      "tavrix");
+  app.set_version_flag("--version", std::string("tavrix ") + TAVRIX_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough(false);
+  std::vector<Command> commands{addDemoCommand(app),     addSweepCommand(app), addIrCommand(app),
+                                addReverbCommand(app),   addStiCommand(app),   addSpectrumCommand(app),
+                                addCalibrateCommand(app)};
+  if (argc < 2) {
+    std::fputs(app.help().c_str(), stderr);
+    return kExitUsage;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // One line: which command, what was wrong, where to look.
+    std::string where = "tavrix";
+    for (const Command& c : commands) {
+      if (c.app->parsed()) where += " " + c.app->get_name();
+    }
+    std::fprintf(stderr, "%s: %s; run '%s --help' for the options\n", where.c_str(), e.what(), where.c_str());
+    return kExitUsage;
+  }
+  try {
+    startLibrary();
+    for (const Command& c : commands) {
+      if (c.app->parsed()) c.run();
+    }
+  } catch (const CliError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrix: %s\n", e.what());
+    return e.exitCode;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tavrix: out of memory; analyse a shorter file\n");
+    return kExitProcessing;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tavrix: %s\n", e.what());
+    return kExitProcessing;
+  }
+  return 0;
+}

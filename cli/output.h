@@ -1,0 +1,46 @@
+// Text output: aligned tables, number formatting, and the progress line that
+// appears on a terminal only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tavrix::cli {
+
+// Fixed-point text of a value, or "-" when it is not a finite number.
+std::string fixed(double value, int decimals);
+
+// A plain-text table: a header row, then rows; columns are right-aligned
+// except the first.
+class TextTable {
+ public:
+  explicit TextTable(std::vector<std::string> header) : header_(std::move(header)) {}
+  void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+  std::string render() const;
+
+ private:
+  std::vector<std::string> header_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// One CSV field: quoted when it holds a comma, quote or line break.
+std::string csvField(const std::string& text);
+
+// A number for CSV: shortest round-trip text, empty when not finite.
+std::string csvNumber(double value);
+
+// "Working: step i of n" on stderr, rewritten in place, only when stderr is a
+// terminal; cleared when the work ends.
+class Progress {
+ public:
+  Progress(std::string label, int total);
+  ~Progress();
+  void step(int done, const std::string& what = "");
+
+ private:
+  std::string label_;
+  int total_;
+  bool active_;
+};
+
+}  // namespace tavrix::cli
