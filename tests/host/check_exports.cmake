@@ -3,16 +3,41 @@
 # internal helpers, no runtime symbols).
 #
 #   cmake -DFORMAT=pe|elf -DTOOL=<objdump|nm> -DLIBRARY=<dll|so> -DNAMES=<list>
-#         [-DALLOW_MISSING=ON] -P check_exports.cmake
+#         [-DALLOW_MISSING=ON] [-DIMPORTS=ON] -P check_exports.cmake
 #
 # FORMAT pe reads `objdump -p` (the export name pointer table of a DLL), elf
 # reads `nm -D --defined-only`. ALLOW_MISSING tolerates interface names not
 # (yet) defined, while still refusing any extra name.
-foreach(var FORMAT TOOL LIBRARY NAMES)
+foreach(var FORMAT TOOL LIBRARY)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "check_exports.cmake: ${var} not set")
   endif()
 endforeach()
+
+# -DIMPORTS=ON (pe only): check instead that the DLL needs nothing beyond what
+# Windows ships: KERNEL32 and the C runtime (msvcrt or the Universal CRT).
+if(IMPORTS)
+  execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+  set(foreign "")
+  set(dlls "")
+  foreach(line ${lines})
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    list(APPEND dlls "${dll}")
+    string(TOLOWER "${dll}" lower)
+    if(NOT lower MATCHES "^(kernel32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\\.dll$")
+      list(APPEND foreign "${dll}")
+    endif()
+  endforeach()
+  if(NOT rc EQUAL 0 OR NOT lines)
+    message(FATAL_ERROR "${TOOL} found no import table in ${LIBRARY}")
+  endif()
+  if(foreign)
+    message(FATAL_ERROR "${LIBRARY} needs DLLs that Windows does not ship: ${foreign}")
+  endif()
+  message(STATUS "${LIBRARY} imports ${dlls}")
+  return()
+endif()
 
 file(STRINGS ${NAMES} expected REGEX "^[A-Za-z_][A-Za-z0-9_]*$")
 list(LENGTH expected expectedCount)
