@@ -27,6 +27,17 @@ int main(int argc, char** argv) {
     std::fputs(app.help().c_str(), stderr);
     return kExitUsage;
   }
+  // An unknown first word would only be reported as a missing command.
+  const std::string first = argv[1];
+  if (first.empty() || first[0] != '-') {
+    bool known = false;
+    for (const Command& c : commands) known = known || c.app->get_name() == first;
+    if (!known) {
+      std::fprintf(stderr, "tavrix: '%s' is not a command; run 'tavrix --help' for the commands\n",
+                   first.c_str());
+      return kExitUsage;
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
