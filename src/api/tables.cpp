@@ -8,28 +8,21 @@
 
 namespace tavrix {
 
-// Function-local statics: built on first use, never destroyed before a host
-// that is still calling in (objects not deleted by the host are leaked, as a
-// host that forgets a delete expects).
-HandleTable<FilterBank>& filterBankTable() {
-  static auto* table = new HandleTable<FilterBank>();
-  return *table;
-}
-HandleTable<ImpulseMeasurement>& impulseTable() {
-  static auto* table = new HandleTable<ImpulseMeasurement>();
-  return *table;
-}
-HandleTable<ReverberationAnalysis>& reverberationTable() {
-  static auto* table = new HandleTable<ReverberationAnalysis>();
-  return *table;
-}
-HandleTable<StiAnalysis>& stiTable() {
-  static auto* table = new HandleTable<StiAnalysis>();
-  return *table;
-}
-HandleTable<FftAnalysis>& fftAnalysisTable() {
-  static auto* table = new HandleTable<FftAnalysis>();
-  return *table;
-}
+// Plain static tables: constant-initialised (empty) before any export can run,
+// and destroyed when the library is unloaded, which frees whatever objects the
+// host left undeleted instead of leaking them on every load and unload.
+namespace {
+constinit HandleTable<FilterBank> filterBanks;
+constinit HandleTable<ImpulseMeasurement> impulses;
+constinit HandleTable<ReverberationAnalysis> reverberations;
+constinit HandleTable<StiAnalysis> stiAnalyses;
+constinit HandleTable<FftAnalysis> fftAnalyses;
+}  // namespace
+
+HandleTable<FilterBank>& filterBankTable() { return filterBanks; }
+HandleTable<ImpulseMeasurement>& impulseTable() { return impulses; }
+HandleTable<ReverberationAnalysis>& reverberationTable() { return reverberations; }
+HandleTable<StiAnalysis>& stiTable() { return stiAnalyses; }
+HandleTable<FftAnalysis>& fftAnalysisTable() { return fftAnalyses; }
 
 }  // namespace tavrix
