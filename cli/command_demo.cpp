@@ -121,9 +121,11 @@ Command addDemoCommand(CLI::App& app) {
             const size_t responseEnd = std::min(ir.size(), lead + response.size());
             const std::vector<double> head(ir.begin(), ir.begin() + static_cast<std::ptrdiff_t>(responseEnd));
             const StiResult sti = analyseSti("ir.wav", head, fs, nullptr, nullptr);
+            progress.done();
 
             std::printf(
-                "Synthetic room: direct sound after %.0f ms, noise floor %.0f dB below it; exponential "
+                "Synthetic room: direct sound after %.0f ms, noise floor %.0f dB below its loudest 10 ms; "
+                "exponential "
                 "sweep %g Hz to %g Hz over %g s at %d Hz; impulse response of %d samples\n\n",
                 room.latency * 1000, room.noiseBelowPeakDb, sweep.from, sweep.to, sweep.length, fs, nfft);
             TextTable table({"band", "true T60 s", "EDT s", "T20 s", "T30 s", "r2 T30", "dyn range dB",

@@ -52,6 +52,7 @@ Command addSpectrumCommand(CLI::App& app) {
               for (size_t k = 0; k < kBins; ++k)
                 power[k] += std::pow(10.0, buffer[k] / 10) / static_cast<double>(blocks);
             }
+            progress.done();
             std::vector<double> frequency(kBins), level(kBins);
             for (size_t k = 0; k < kBins; ++k) {
               frequency[k] = static_cast<double>(k) * audio.sampleRate / static_cast<double>(kBlock);

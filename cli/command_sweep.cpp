@@ -123,6 +123,9 @@ Command addIrCommand(CLI::App& app) {
   sub->add_option("--channel", *channel, "Channel of a multichannel recording (1 = first)");
   return {sub, [o, in, out, gain, channel, rate] {
             checkFinite(*gain, "--gain");
+            // A long sweep takes a while to read and to deconvolve.
+            Progress progress("ir step", 3);
+            progress.step(1, "reading " + *in);
             Audio rec = readAudio(*in, *channel);
             if (rate->count() == 0) {
               o->rate = rec.sampleRate;
@@ -130,6 +133,7 @@ Command addIrCommand(CLI::App& app) {
               usageError(*in + ": recorded at " + std::to_string(rec.sampleRate) + " Hz but --rate is " +
                          hz(o->rate) + "; give the rate of the sweep that was played");
             }
+            progress.step(2, "sweep");
             ImpulseHandle h = makeSweep(*o);
             const int sweepLength = getESSSize(h.get());
             if (static_cast<int64_t>(rec.samples.size()) < sweepLength) {
@@ -140,6 +144,7 @@ Command addIrCommand(CLI::App& app) {
             }
             const double g = std::pow(10.0, *gain / 20);
             for (double& s : rec.samples) s *= g;
+            progress.step(3, "deconvolution");
             const int nfft =
                 processInputSignal(h.get(), rec.samples.data(), static_cast<int32_t>(rec.samples.size()));
             if (nfft < 1) processingError(*in + ": the deconvolution failed: " + statusSentence(nfft));
@@ -147,8 +152,13 @@ Command addIrCommand(CLI::App& app) {
             if (getImpulseResponseFile(h.get(), path.c_str()) != 0) {
               processingError(*out + ": cannot be written; check that the directory exists and is writable");
             }
+            progress.done();
             std::printf("wrote %s: %d samples at %s Hz (%s s)\n", out->c_str(), nfft, hz(o->rate).c_str(),
                         fixed(nfft / o->rate, 2).c_str());
+            // The response holds the sweep's harmonic distortion at its end;
+            // the sweep's durations let the decay analysis stop before it.
+            std::printf("analyse it with: tavrix reverb %s --length %s --tail %s\n", out->c_str(),
+                        hz(o->length).c_str(), hz(o->tail).c_str());
           }};
 }
 

@@ -59,8 +59,11 @@ std::string csvNumber(double value) {
 Progress::Progress(std::string label, int total)
     : label_(std::move(label)), total_(total), active_(isatty(STDERR_FILENO) == 1) {}
 
-Progress::~Progress() {
+Progress::~Progress() { done(); }
+
+void Progress::done() {
   if (active_) std::fprintf(stderr, "\r\033[K");
+  active_ = false;
 }
 
 void Progress::step(int done, const std::string& what) {

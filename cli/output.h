@@ -36,6 +36,8 @@ class Progress {
   Progress(std::string label, int total);
   ~Progress();
   void step(int done, const std::string& what = "");
+  // Clears the line before results are printed; the destructor does the same.
+  void done();
 
  private:
   std::string label_;
