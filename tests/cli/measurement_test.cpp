@@ -74,6 +74,29 @@ TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
   for (const auto& [band, t60] : kDemoRoom) EXPECT_NE(svg.find(">" + band + "<"), std::string::npos) << band;
   EXPECT_TRUE(std::filesystem::file_size(dir / "recording.wav") > 44);
+
+  // The saved response, read back from the file and analysed in the window of
+  // the demo's sweep, gives the demo's own figures (the file holds the
+  // response in single precision).
+  const RunResult again = runTavrix("reverb '" + (dir / "ir.wav").string() +
+                                    "' --length 5 --tail 2 --ranges 0,20,30 --format csv");
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  std::istringstream csv(again.out);
+  std::string line;
+  std::getline(csv, line);
+  int compared = 0;
+  while (std::getline(csv, line)) {
+    // source,band,frequency_hz,EDT_s,T20_s,T30_s,...
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string v; std::getline(fields, v, ',');) f.push_back(v);
+    ASSERT_GE(f.size(), 6u) << line;
+    ASSERT_TRUE(rows.count(f[1])) << line;
+    EXPECT_NEAR(std::stod(f[4]), rows[f[1]].t20, 0.006) << line;
+    EXPECT_NEAR(std::stod(f[5]), rows[f[1]].t30, 0.006) << line;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 7);
 }
 
 TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
