@@ -44,7 +44,7 @@ Command addDemoCommand(CLI::App& app) {
   CLI::App* sub = app.add_subcommand(
       "demo",
       "Simulate a whole measurement: sweep, a synthetic room with known reverberation times (1.4 s at "
-      "125 Hz falling to 0.6 s at 8 kHz, noise floor 60 dB below the direct sound), deconvolution, "
+      "125 Hz falling to 0.6 s at 8 kHz, noise floor 60 dB below the loudest 10 ms), deconvolution, "
       "reverberation per octave band and STI. Writes sweep.wav, recording.wav, ir.wav and decay.svg.");
   sub->add_option("--out", *outDir, "Directory for the files")->capture_default_str();
   return {sub, [outDir] {
