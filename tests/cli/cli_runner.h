@@ -50,12 +50,12 @@ inline std::string readFile(const std::filesystem::path& p) {
 // Runs `tavrix ARGS` with stdout and stderr captured to files.
 inline RunResult runTavrix(const std::string& args) {
 #ifdef TAVRIX_CLI_PATH
-  const std::filesystem::path dir = scratchDir();
-  const std::filesystem::path out = dir / "cli_stdout.txt", err = dir / "cli_stderr.txt";
-  const std::string command =
-      std::string("'") + TAVRIX_CLI_PATH + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+  // Named per test process: ctest runs the tests of this program in parallel.
+  const TempFile out("cli_stdout.txt"), err("cli_stderr.txt");
+  const std::string command = std::string("'") + TAVRIX_CLI_PATH + "' " + args + " >'" + out.path.string() +
+                              "' 2>'" + err.path.string() + "'";
   const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out.path), readFile(err.path)};
 #else
   (void)args;
   return {-1, "", ""};
