@@ -1,0 +1,265 @@
+// The noise-compensated decay analysis of a band envelope: crosspoint search,
+// backward integration and reverberation times, on decays whose answer is
+// known in closed form.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "numeric/constants.h"
+#include "reverberation/crosspoint.h"
+#include "reverberation/decay_analysis.h"
+#include "reverberation/decay_times.h"
+
+namespace tavrix {
+namespace {
+
+constexpr double kFs = 48000.0;
+
+// Energies from levels in dB.
+std::vector<double> fromDb(std::vector<double> db) {
+  for (double& x : db) x = std::pow(10.0, x / 10.0);
+  return db;
+}
+
+// Levels changing by `dbPerSample` from 0 dB.
+std::vector<double> linearDb(int n, double dbPerSample) {
+  std::vector<double> db(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) db[static_cast<size_t>(i)] = dbPerSample * i;
+  return db;
+}
+
+// Energy envelope of a diffuse decay with reverberation time t60 over a
+// constant noise floor `noiseDb` below the peak; multiplicative ripple mimics
+// the fluctuation of a real band envelope.
+std::vector<double> roomEnvelope(double t60, double noiseDb, double seconds, double ripple, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(1.0 - ripple, 1.0 + ripple);
+  std::vector<double> e(static_cast<size_t>(seconds * kFs));
+  for (size_t i = 0; i < e.size(); ++i)
+    e[i] = std::pow(10.0, -6.0 * static_cast<double>(i) / kFs / t60) * u(rng) +
+           std::pow(10.0, noiseDb / 10.0) * u(rng);
+  return e;
+}
+
+DecayAnalysis analyze(const std::vector<double>& e, double fs = kFs) {
+  return analyzeDecay(e.data(), static_cast<int32_t>(e.size()), fs);
+}
+
+// The outputs of a failed analysis: a single zero energy, no crosspoint, no tail.
+bool failedWith(const DecayAnalysis& d, int32_t status) {
+  return d.status == status && d.decayCurve.size() == 1 && d.decayCurve[0] == 0.0 &&
+         d.crosspointSample == 0.0 && d.tailModel[0] == 0.0 && d.tailModel[1] == 0.0;
+}
+
+struct Times {
+  DecayTimesSummary summary;
+  std::vector<double> times, quality;
+};
+
+template <class Curve>  // a copy: the evaluation converts the curve to dB in place
+Times evaluate(Curve curve, const std::vector<double>& ranges, double fs) {
+  Times t{{}, std::vector<double>(ranges.size(), 123.0), std::vector<double>(ranges.size(), 123.0)};
+  t.summary = decayTimes(curve.data(), static_cast<int32_t>(curve.size()), ranges.data(),
+                         static_cast<int32_t>(ranges.size()), fs, t.times.data(), t.quality.data());
+  return t;
+}
+
+// The library's NaN and infinity constants, as initTavrix sets them.
+struct Decay : ::testing::Test {
+  void SetUp() override { setNonFiniteConstants(); }
+};
+
+TEST_F(Decay, RecoversNoiseCrosspointAndReverberationTime) {
+  for (const auto& [t60, noiseDb, len] :
+       {std::tuple{1.0, -60.0, 2.5}, {0.4, -45.0, 1.5}, {2.0, -70.0, 4.0}}) {
+    SCOPED_TRACE(t60);
+    const DecayAnalysis d = analyze(roomEnvelope(t60, noiseDb, len, 0.2, 3));
+    ASSERT_EQ(d.status, 0);
+    // The decay meets the floor where it has fallen by the floor's depth.
+    EXPECT_NEAR(d.noiseLevel / std::pow(10.0, noiseDb / 10.0), 1.0, 0.1);
+    EXPECT_NEAR(d.crosspointSample / (t60 * -noiseDb / 60.0 * kFs), 1.0, 0.05);
+    // The compensated Schroeder curve gives the reverberation time back.
+    const Times t = evaluate(d.decayCurve, {0, 20, 30}, kFs);
+    for (double time : t.times) EXPECT_NEAR(time / t60, 1.0, 0.02);
+    EXPECT_TRUE(t.quality[2] > 0.999 && std::fabs(t.summary.curvature) < 3.0) << t.summary.curvature;
+  }
+}
+
+TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
+  // Constant: nothing lies 10 dB above the noise estimate. Shorter than one
+  // 10 ms block, empty, or a sample rate whose blocks are shorter than a
+  // sample; non-finite energies.
+  EXPECT_TRUE(failedWith(analyze(std::vector<double>(48000, 0.25)), kDecayNoDecayAboveNoise));
+  EXPECT_EQ(analyze(std::vector<double>(479, 1.0)).status, kDecayNoDecayAboveNoise);
+  EXPECT_EQ(analyzeDecay(nullptr, -5, kFs).status, kDecayNoDecayAboveNoise);
+  const std::vector<double> room = roomEnvelope(1.0, -60.0, 2.5, 0.2, 3);
+  for (double fs : {99.0, std::nan(""), -kFs})
+    EXPECT_EQ(analyze(room, fs).status, kDecayNoDecayAboveNoise) << fs;
+  for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()})
+    EXPECT_LT(analyze(std::vector<double>(48000, bad)).status, 0);
+  // A slow decay (10 dB per second) that drops into a floor after 0.4 s:
+  // the preliminary fit sees T10 = 1 s, and 0.5 s holds only five intervals
+  // of 0.1 s. No crosspoint iteration ran.
+  std::vector<double> slow(24000);
+  for (size_t i = 0; i < slow.size(); ++i) slow[i] = i < 19200 ? std::pow(10.0, -(i / kFs)) : 1e-4;
+  const DecayAnalysis tooShort = analyze(slow);
+  EXPECT_TRUE(failedWith(tooShort, kDecayTooFewIntervals) && tooShort.noiseLevel == 0.0);
+}
+
+// Random decays of every shape and length, with odd sample rates, stray
+// negative and zero samples: every status keeps its output contract, and
+// (under the sanitizers) nothing is read or written out of bounds.
+TEST_F(Decay, RandomEnvelopesKeepTheOutputContractOfEachStatus) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const double rates[] = {100.0, 150.0, 1000.0, 8000.0, 48000.0};
+  int seen[5] = {};
+  for (int trial = 0; trial < 400; ++trial) {
+    const double fs = rates[rng() % 5];
+    const int32_t n = static_cast<int32_t>(rng() % 6000);
+    const double t60 = 0.005 + 2.0 * u(rng), noise = std::pow(10.0, -8.0 * u(rng)), ripple = u(rng);
+    std::vector<double> e(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+      e[i] = std::pow(10.0, -6.0 * i / fs / t60) * (1 - ripple + 2 * ripple * u(rng)) +
+             noise * (1 - ripple + 2 * ripple * u(rng));
+      if (rng() % 50 == 0) e[i] = -e[i];
+      if (rng() % 200 == 0) e[i] = 0.0;
+    }
+    const DecayAnalysis d = analyze(e, fs);
+    SCOPED_TRACE(trial);
+    ASSERT_TRUE(d.status <= 0 && d.status >= kDecayTooFewIntervals) << d.status;
+    ++seen[d.status == 0 ? 0 : -d.status - 29];  // 0, -30, ..., -33
+    EXPECT_TRUE(d.status == 0 || d.status == kDecayLateFitFailed || failedWith(d, d.status));
+    if (d.status != 0 && d.status != kDecayLateFitFailed) continue;
+    // A falling curve up to the crosspoint, the tail model meeting the noise
+    // there; without a tail it ends at the last noise-subtracted sample.
+    const int32_t k = d.decayCurve.size();
+    ASSERT_EQ(k, static_cast<int32_t>(d.crosspointSample));
+    for (int32_t i = 1; i < k; ++i) ASSERT_LE(d.decayCurve[i], d.decayCurve[i - 1]);
+    EXPECT_TRUE(d.status == 0 ? std::fabs(d.tailModel[1] / d.noiseLevel - 1.0) < 1e-9
+                              : d.tailModel[0] == 0.0 && d.tailModel[1] == 0.0);
+    EXPECT_TRUE(d.status == 0 || k < 1 || k > n ||
+                d.decayCurve[k - 1] == std::max(e[k - 1] - d.noiseLevel, 0.0));
+  }
+  // The mix reaches success and every failure but the rare -32 (a final fit
+  // that fails at an averaged crosspoint).
+  for (int s : {0, 1, 2, 4}) EXPECT_GT(seen[s], 0) << s;
+}
+
+TEST_F(Decay, FitClassBoundariesAndBackwardIntegration) {
+  EXPECT_TRUE(decayFitClass(45.0) == 3 && decayFitClass(std::nextafter(45.0, 100.0)) == 4 &&
+              decayFitClass(30.0) == 2 && decayFitClass(20.0) == 1);
+  // tc * fs - 1 = 4 samples of e - 1 = {4, 3, 0, 2} (-0.5 counts as 0), tail
+  // 10. Past the end of the envelope the samples count as 0; fs * tc < 1.5
+  // gives an empty curve.
+  const double e[] = {5.0, 4.0, 0.5, 3.0, 2.0, 1.0};
+  DynArray<double> s;
+  integrateBackward(e, 6, 5.0, 1.0, 10.0, 1.0, s);
+  ASSERT_EQ(s.size(), 4);
+  EXPECT_TRUE(s[0] == 10.0 + 4.0 + 3.0 + 0.0 + 2.0 && s[3] == 10.0 + 2.0);
+  integrateBackward(e, 6, 9.0, 1.0, 0.5, 1.0, s);
+  ASSERT_EQ(s.size(), 8);
+  EXPECT_TRUE(s[0] == 0.5 + 4 + 3 + 0 + 2 + 1 + 0 && s[7] == 0.5);
+  integrateBackward(e, 6, 1.49, 1.0, 0.5, 1.0, s);
+  EXPECT_EQ(s.size(), 0);
+}
+
+// Interval means of a decay of 1 dB per interval over a floor 60 dB down:
+// the decay meets the floor at the start of interval 61.
+TEST_F(Decay, CrosspointConvergesWhereTheDecayMeetsTheNoise) {
+  std::vector<double> m(120);
+  for (int i = 0; i < 120; ++i) m[static_cast<size_t>(i)] = std::pow(10.0, -i / 10.0) + 1e-6;
+  const double dt = 0.01, t10 = 0.1;
+  for (double tc0 : {0.3, 0.5}) {
+    const CrosspointSearch r = iterateCrosspoint(tc0, m.data(), 120, dt, t10, t10, 25.0);
+    ASSERT_EQ(r.status, 0) << tc0;
+    EXPECT_EQ(r.crosspointTime, 60 * dt);  // an interval start, exactly
+    EXPECT_NEAR(r.noiseLevel / 1e-6, 1.0, 0.02);
+  }
+  // From a late start the short iteration has not settled after five steps;
+  // the long one averages sixteen estimates, the late start included.
+  const double late = iterateCrosspoint(0.9, m.data(), 120, dt, t10, t10, 25.0).crosspointTime;
+  EXPECT_EQ(late, iterateCrosspointLong(0.9, m.data(), 120, dt, t10, t10, 25.0).crosspointTime);
+  EXPECT_TRUE(late > 0.6 && late < 0.7 && std::fmod(late / dt, 1.0) != 0.0) << late;
+
+  // A steep decay, 2 dB per interval, that the fit extrapolates deep into a
+  // -90 dB floor, while the data hold a -45 dB shelf between the crosspoint
+  // and the noise window. Without the shelf the same search succeeds.
+  for (int shelfEnd : {55, 40}) {
+    std::vector<double> db(100);
+    for (int i = 1; i <= 100; ++i) db[i - 1] = i <= 40 ? -2.0 * (i - 1) : (i <= shelfEnd ? -45.0 : -90.0);
+    db = fromDb(db);
+    const CrosspointSearch r = iterateCrosspoint(45.0, db.data(), 100, 1.0, 10.0, 10.0, 20.0);
+    EXPECT_EQ(r.status, shelfEnd > 40 ? kCrosspointImplausible : 0) << shelfEnd;
+    EXPECT_TRUE(shelfEnd == 40 ||
+                (r.crosspointTime == -1.0 &&
+                 r.status == iterateCrosspointLong(45.0, db.data(), 100, 1.0, 10.0, 10.0, 20.0).status));
+  }
+}
+
+TEST_F(Decay, StraightDecayAndRangesTheCurveDoesNotReach) {
+  const Times t = evaluate(fromDb(linearDb(48000, -60.0 / kFs)), {0, 10, 20, 30}, kFs);
+  for (size_t k = 0; k < 4; ++k)
+    EXPECT_TRUE(std::fabs(t.times[k] - 1.0) < 1e-9 && std::fabs(t.quality[k] - 1.0) < 1e-12) << k;
+  EXPECT_TRUE(t.summary.status == 0 && std::fabs(t.summary.curvature) < 1e-7) << t.summary.curvature;
+  EXPECT_NEAR(t.summary.dynamicRange, 60.0 * 47999.0 / 48000.0, 1e-9);
+  // Falling 30 dB reaches -25 dB (end of T20) but not -35 dB (end of T30).
+  const Times half = evaluate(fromDb(linearDb(24000, -60.0 / kFs)), {0, 20, 30}, kFs);
+  EXPECT_NEAR(half.times[1], 1.0, 1e-9);
+  EXPECT_TRUE(half.summary.status == 0 && half.times[2] == -10.0 && std::isnan(half.quality[2]) &&
+              std::isnan(half.summary.curvature));
+  EXPECT_EQ(evaluate(fromDb(linearDb(1000, -0.005)), {0}, kFs).times[0], -10.0);
+  // A range that is neither 0 nor >= 10 dB is invalid. An empty curve is not
+  // read; every output is NaN.
+  for (double bad : {-10.0, 9.999, std::nan("")})
+    EXPECT_EQ(evaluate(fromDb(linearDb(3000, -0.06)), {bad}, 1000.0).summary.status, kDecayInvalidRange);
+  const Times empty = evaluate(std::vector<double>(), {0, 20}, kFs);
+  EXPECT_TRUE(empty.summary.status == 0 && std::isnan(empty.times[1]) && std::isnan(empty.quality[1]) &&
+              std::isnan(empty.summary.dynamicRange));
+}
+
+// Closed-form least squares over the samples nearest the two levels, found by
+// a plain search: an independent check of the samples a time is fitted over.
+double referenceTime(const std::vector<double>& db, double startDb, double endDb, double fs) {
+  auto nearest = [&](double level) {
+    return std::min_element(db.begin(), db.end(),
+                            [&](double a, double b) { return std::fabs(a - level) < std::fabs(b - level); }) -
+           db.begin();
+  };
+  const auto i1 = nearest(startDb), i2 = nearest(endDb);
+  const long double m = static_cast<long double>(i2 - i1 + 1);
+  long double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (auto i = i1; i <= i2; ++i) {
+    sx += i;
+    sy += db[i];
+    sxx += static_cast<long double>(i) * i;
+    sxy += i * db[i];
+  }
+  return static_cast<double>(60.0L / (-fs * (m * sxy - sx * sy) / (m * sxx - sx * sx)));
+}
+
+TEST_F(Decay, CurvedDecayMatchesReferenceFitsAndCurvature) {
+  // Dual-slope decay: 60 dB/s for 0.5 s, then 30 dB/s, so T30 > T20.
+  const double fs = 1000.0;
+  std::vector<double> db(2000);
+  for (int i = 0; i < 2000; ++i) db[i] = i < 500 ? -0.06 * i : -30.0 - 0.03 * (i - 500);
+  const Times t = evaluate(fromDb(db), {30, 20, 0, 30}, fs);
+  ASSERT_EQ(t.summary.status, 0);
+  const double t20 = referenceTime(db, -5.0, -25.0, fs), t30 = referenceTime(db, -5.0, -35.0, fs);
+  EXPECT_NEAR(t.times[1], t20, 1e-9 * t20);
+  EXPECT_NEAR(t.times[3], t30, 1e-9 * t30);
+  EXPECT_NEAR(t.times[2], referenceTime(db, 0.0, -10.0, fs), 1e-9);
+  EXPECT_NEAR(t.summary.curvature, (t30 / t20 - 1.0) * 100.0, 1e-6);
+  // After a flat lead-in the times are the same: the fit abscissa is the
+  // sample position, so the start of the curve does not matter.
+  std::vector<double> shifted(300, 0.0);
+  shifted.insert(shifted.end(), db.begin(), db.end());
+  EXPECT_NEAR(evaluate(fromDb(shifted), {20}, fs).times[0], t.times[1], 1e-9);
+}
+
+}  // namespace
+}  // namespace tavrix
