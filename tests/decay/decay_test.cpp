@@ -201,6 +201,32 @@ TEST_F(Decay, CrosspointConvergesWhereTheDecayMeetsTheNoise) {
   }
 }
 
+// The late-decay fit's refusals steer which interval length and fit class the
+// analysis falls back to. Unit intervals, T10 = 10 intervals, 25 dB range, no
+// margin: the fit ends at interval tc + 1 and would start 25 intervals earlier.
+TEST_F(Decay, LateDecayFitRangeAndQualityChecks) {
+  const std::vector<double> m = fromDb(linearDb(60, -1.0));
+  const LateDecayFit clipped = fitLateDecay(m.data(), 60, 5.0, 10.0, 0.0, 1.0, 25.0);
+  EXPECT_EQ(clipped.status, 0);  // ends at interval 6: clipped to start at 1
+  EXPECT_NEAR(clipped.line.intercept, 1.0, 1e-12);
+  EXPECT_NEAR(clipped.line.slope, -1.0, 1e-12);
+  for (double tc : {4.0, 60.0, std::nan("")})
+    EXPECT_EQ(fitLateDecay(m.data(), 60, tc, 10.0, 0.0, 1.0, 25.0).status, kLateFitOutsideIntervals) << tc;
+  EXPECT_EQ(fitLateDecay(m.data(), 60, 59.0, 10.0, 0.0, 1.0, 25.0).status, 0);
+  EXPECT_EQ(fitLateDecay(m.data(), 60, 30.0, 10.0, 0.0, 1.0, 0.0).status, 0);  // one interval: no r2, passes
+  const std::vector<double> rising = fromDb(linearDb(60, 0.1));
+  EXPECT_EQ(fitLateDecay(rising.data(), 60, 40.0, 10.0, 10.0, 1.0, 20.0).status, kLateFitRising);
+  // Alternating levels 20 dB apart around a slight decay: r2 far below 0.5,
+  // and a failing step ends the crosspoint search with no crosspoint.
+  std::vector<double> ragged(60);
+  for (int i = 0; i < 60; ++i)
+    ragged[static_cast<size_t>(i)] = std::pow(10.0, (-0.05 * i - (i % 2) * 20.0) / 10.0);
+  EXPECT_EQ(fitLateDecay(ragged.data(), 60, 40.0, 10.0, 10.0, 1.0, 20.0).status, kLateFitPoor);
+  const CrosspointSearch failed = iterateCrosspoint(40.0, ragged.data(), 60, 1.0, 10.0, 10.0, 20.0);
+  EXPECT_EQ(failed.status, kLateFitPoor);
+  EXPECT_EQ(failed.crosspointTime, -1.0);
+}
+
 TEST_F(Decay, StraightDecayAndRangesTheCurveDoesNotReach) {
   const Times t = evaluate(fromDb(linearDb(48000, -60.0 / kFs)), {0, 10, 20, 30}, kFs);
   for (size_t k = 0; k < 4; ++k)
