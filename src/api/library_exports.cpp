@@ -7,7 +7,7 @@
 #include "impulse/impulse_measurement.h"
 #include "numeric/constants.h"
 #include "reverberation/reverberation_analysis.h"
-#include "spectrum/fft_analysis.h"
+#include "fft_analysis/fft_analysis.h"
 #include "sti/sti_analysis.h"
 #include "tavrix.h"
 

@@ -3,7 +3,7 @@
 #include "filters/filter_bank.h"
 #include "impulse/impulse_measurement.h"
 #include "reverberation/reverberation_analysis.h"
-#include "spectrum/fft_analysis.h"
+#include "fft_analysis/fft_analysis.h"
 #include "sti/sti_analysis.h"
 
 namespace tavrix {

@@ -1,7 +1,7 @@
 // Power-spectrum exports.
 #include "api/export_guard.h"
 #include "api/tables.h"
-#include "spectrum/fft_analysis.h"
+#include "fft_analysis/fft_analysis.h"
 #include "tavrix.h"
 
 using tavrix::guarded;

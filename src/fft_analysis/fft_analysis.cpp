@@ -1,4 +1,4 @@
-#include "spectrum/fft_analysis.h"
+#include "fft_analysis/fft_analysis.h"
 
 #include <cmath>
 #include <numbers>
