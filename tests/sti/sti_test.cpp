@@ -25,8 +25,13 @@ double index(const Signal& mtf, bool male) { return stiFromMtf(mtf.data(), male,
 TEST(SpeechTransmissionIndex, TransmissionIndicesWeightsRedundancyAndNoise) {
   // m = 0.99 is 20 dB apparent SNR, clipped to 15; 1 + 4e-16 is rounding above
   // full modulation; m = 0.8 is 10 log10 4 dB.
-  const double cases[][2] = {{1.0, 1.0}, {1.0 + 4e-16, 1.0}, {0.0, 0.0}, {0.5, 0.5}, {0.99, 1.0},
-                             {0.01, 0.0}, {0.8, (10.0 * std::log10(4.0) + 15.0) / 30.0}};
+  const double cases[][2] = {{1.0, 1.0},
+                             {1.0 + 4e-16, 1.0},
+                             {0.0, 0.0},
+                             {0.5, 0.5},
+                             {0.99, 1.0},
+                             {0.01, 0.0},
+                             {0.8, (10.0 * std::log10(4.0) + 15.0) / 30.0}};
   for (bool male : {true, false})
     for (const auto& c : cases) EXPECT_NEAR(index(uniform(c[0]), male), c[1], 1e-12) << c[0] << " " << male;
 
@@ -47,7 +52,8 @@ TEST(SpeechTransmissionIndex, TransmissionIndicesWeightsRedundancyAndNoise) {
   // Noise at the speech level halves every modulation index; 10 dB below it
   // divides them by 1 + 10^-1. Levels beyond the range of the powers of ten
   // keep their meaning.
-  for (size_t i = 0; i < mtf.size(); ++i) mtf[i] = 0.3 + 0.6 * std::fabs(std::sin(0.37 * static_cast<double>(i)));
+  for (size_t i = 0; i < mtf.size(); ++i)
+    mtf[i] = 0.3 + 0.6 * std::fabs(std::sin(0.37 * static_cast<double>(i)));
   Signal halved = mtf, tenDb = mtf;
   for (double& m : halved) m *= 0.5;
   for (double& m : tenDb) m /= 1.1;
@@ -87,6 +93,29 @@ Signal matrixOf(int32_t handle) {
 
 // Zeros in front of a response shift only the phase of the Fourier sums, so
 // the magnitudes agree to rounding.
+// The block-phasor sums against the definition summed directly in long
+// double, on a ragged envelope long enough for many phasor blocks.
+TEST(StiAnalysis, ModulationSumsEqualTheDirectDefinition) {
+  for (double fs : {48000.0, 44100.0}) {
+    Signal e(48001);
+    for (size_t i = 0; i < e.size(); ++i) e[i] = std::exp(-1e-4 * i) * (1.0 + 0.5 * std::sin(0.37 * i * i));
+    double frequencies[kStiModulationCount], fast[kStiModulationCount];
+    for (int j = 0; j < kStiModulationCount; ++j) frequencies[j] = modulationFrequency(j);
+    ASSERT_EQ(stiModulationTransfer(e.data(), static_cast<int32_t>(e.size()), fs, frequencies, fast), 0);
+    for (int j = 0; j < kStiModulationCount; ++j) {
+      long double re = 0, im = 0, total = 0;
+      for (size_t i = 0; i < e.size(); ++i) {
+        const long double theta =
+            -2.0L * std::numbers::pi_v<long double> * frequencies[j] * (i / (long double)fs);
+        re += e[i] * std::cos(theta);
+        im += e[i] * std::sin(theta);
+        total += e[i];
+      }
+      EXPECT_NEAR(fast[j], static_cast<double>(std::hypot(re, im) / total), 1e-12) << fs << " " << j;
+    }
+  }
+}
+
 TEST(StiAnalysis, ExponentialDecayFollowsItsLorentzianWhereverItStarts) {
   for (auto [T, fs] : {std::pair{0.3, 48000.0}, std::pair{1.0, 44100.0}, std::pair{2.5, 48000.0}}) {
     const Signal h = decayingTones(T, std::max(2.0, 3.0 * T), fs);
@@ -101,7 +130,8 @@ TEST(StiAnalysis, ExponentialDecayFollowsItsLorentzianWhereverItStarts) {
       const double tolerance = 4.0 / (125.0 * std::pow(2.0, b));
       for (int j = 0, i = b * kStiModulationCount; j < kStiModulationCount; ++j, ++i) {
         const double x = 2.0 * kPi * modulationFrequency(j) * T / 13.8;
-        EXPECT_NEAR(m[i], 1.0 / std::sqrt(1.0 + x * x), tolerance) << "T " << T << " band " << b + 7 << " j " << j;
+        EXPECT_NEAR(m[i], 1.0 / std::sqrt(1.0 + x * x), tolerance)
+            << "T " << T << " band " << b + 7 << " j " << j;
         EXPECT_NEAR(ms[i], m[i], 1e-12) << i;
       }
     }
@@ -141,7 +171,8 @@ TEST(StiAnalysis, FromFileAsFromSamplesWithLevels) {
   for (double& v : h) v = static_cast<float>(v);  // what a float WAV holds
   test::TempFile file("sti_response.wav"), missing("no_such_response.wav");
   ASSERT_EQ(writeWave(file.c_str(), h.data(), static_cast<int32_t>(h.size()), 44100, true), 0);
-  const int32_t fromFile = initSpeechTransmissionIndexWithFile(file.c_str()), fromSamples = analyse(h, 44100.0);
+  const int32_t fromFile = initSpeechTransmissionIndexWithFile(file.c_str()),
+                fromSamples = analyse(h, 44100.0);
   EXPECT_EQ(getImpulseSize(fromFile), 70560);
   const Signal m = matrixOf(fromFile), seventy(7, 70.0);
   EXPECT_EQ(m, matrixOf(fromSamples));
@@ -155,7 +186,8 @@ TEST(StiAnalysis, FromFileAsFromSamplesWithLevels) {
   const double bad[7] = {70, 70, NAN, 70, 70, 70, 70};
   EXPECT_EQ(setNoiseLevel(fromFile, bad), -1);
   EXPECT_EQ(setSignalLevel(fromFile, nullptr), -1);
-  EXPECT_NEAR(getSpeechTansmissionIndex(fromFile, true, true), stiFromMtf(m.data(), true, seventy.data(), seventy.data()), 1e-12);
+  EXPECT_NEAR(getSpeechTansmissionIndex(fromFile, true, true),
+              stiFromMtf(m.data(), true, seventy.data(), seventy.data()), 1e-12);
   EXPECT_EQ(deleteSpeechTransmissionIndex(fromSamples), 0);
   EXPECT_EQ(deleteSpeechTransmissionIndex(fromFile), 0);
   // An unreadable file takes no slot: the next analysis gets the same one.
@@ -171,9 +203,13 @@ TEST(StiAnalysis, BadArgumentsFailWithoutReachingOutside) {
   const double levels[7] = {};
   Signal out(76800);
   // Each keeps a slot without analysis; a silent response keeps its samples.
-  const struct { const double* x; int32_t n; double fs; } bad[] = {
-      {nullptr, 1000, 48000.0}, {h.data(), 0, 48000.0},   {h.data(), -5, 48000.0},       {h.data(), 1000, -48000.0},
-      {h.data(), 1000, NAN},    {h.data(), 1000, INFINITY}, {h.data(), 1000, 1e9}, {silence.data(), 1000, 48000.0}};
+  const struct {
+    const double* x;
+    int32_t n;
+    double fs;
+  } bad[] = {{nullptr, 1000, 48000.0},   {h.data(), 0, 48000.0},         {h.data(), -5, 48000.0},
+             {h.data(), 1000, -48000.0}, {h.data(), 1000, NAN},          {h.data(), 1000, INFINITY},
+             {h.data(), 1000, 1e9},      {silence.data(), 1000, 48000.0}};
   for (const auto& b : bad) {
     const int32_t handle = initSpeechTransmissionIndex(b.x, b.n, b.fs);
     ASSERT_GE(handle, 0);
@@ -187,7 +223,8 @@ TEST(StiAnalysis, BadArgumentsFailWithoutReachingOutside) {
   }
   const int32_t handle = analyse(h, 48000.0);
   for (int32_t band : {6, 14, 99999, 100003}) EXPECT_EQ(getFilteredImpulse(handle, out.data(), band), -1);
-  for (int32_t band : {6, 14, kBandAWeighting}) EXPECT_EQ(getModulationTransferFunction(handle, out.data(), band), -1);
+  for (int32_t band : {6, 14, kBandAWeighting})
+    EXPECT_EQ(getModulationTransferFunction(handle, out.data(), band), -1);
   EXPECT_EQ(getFilteredImpulse(handle, out.data(), kBandCWeighting), 0);
   EXPECT_EQ(getFilteredImpulse(handle, nullptr, 10), -1);
   EXPECT_EQ(getModulationTransferFunction(handle, nullptr, 10), -1);
