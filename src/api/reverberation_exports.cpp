@@ -1,4 +1,5 @@
 // Reverberation exports: analyses, ensembles, filter banks and band evaluation.
+#include <optional>
 #include <vector>
 
 #include "api/export_guard.h"
@@ -27,6 +28,26 @@ int32_t createPrepared(const double* impulse, int32_t n, double sampleRate, doub
   });
   if (status != 0) analysis.initialised = false;
   return handle;
+}
+
+// The level and decay-curve outputs both evaluation exports share; nullopt
+// when the host left one of them out.
+std::optional<tavrix::BandOutputs> curveOutputs(double* levelCurveDb, int32_t* levelCurveLength,
+                                                double* decayCurveDb, double* decayCurveEnd,
+                                                double* noiseLevelDb, int32_t* onsetOffset,
+                                                double* peakLevelDb) {
+  if (!levelCurveDb || !levelCurveLength || !decayCurveDb || !decayCurveEnd || !noiseLevelDb || !onsetOffset ||
+      !peakLevelDb)
+    return std::nullopt;
+  tavrix::BandOutputs out;
+  out.levelCurveDb = levelCurveDb;
+  out.levelCurveLength = levelCurveLength;
+  out.decayCurveDb = decayCurveDb;
+  out.decayCurveEnd = decayCurveEnd;
+  out.noiseLevelDb = noiseLevelDb;
+  out.onsetOffset = onsetOffset;
+  out.peakLevelDb = peakLevelDb;
+  return out;
 }
 
 }  // namespace
@@ -100,24 +121,16 @@ TAVRIX_API int32_t getReverberationData(int32_t handle, int32_t band, const doub
   return guarded(int32_t{-1}, [&] {
     const ReverberationAnalysis* analysis = tavrix::reverberationTable().find(handle);
     if (!analysis || rangeCount < 0) return int32_t{-1};
-    if (!levelCurveDb || !levelCurveLength || !decayCurveDb || !decayCurveEnd || !noiseLevelDb ||
-        !tailModelDb || !dynamicRange || !curvature || !onsetOffset || !peakLevelDb)
-      return int32_t{-1};
     if (rangeCount > 0 && (!ranges || !reverbTimes || !fitQuality)) return int32_t{-1};
-    tavrix::BandOutputs out;
-    out.levelCurveDb = levelCurveDb;
-    out.levelCurveLength = levelCurveLength;
-    out.decayCurveDb = decayCurveDb;
-    out.decayCurveEnd = decayCurveEnd;
-    out.noiseLevelDb = noiseLevelDb;
-    out.tailModelDb = tailModelDb;
-    out.onsetOffset = onsetOffset;
-    out.peakLevelDb = peakLevelDb;
-    out.reverbTimes = reverbTimes;
-    out.fitQuality = fitQuality;
-    out.dynamicRange = dynamicRange;
-    out.curvature = curvature;
-    return tavrix::evaluateBand(*analysis, band, ranges, rangeCount, blockLength, out);
+    auto out = curveOutputs(levelCurveDb, levelCurveLength, decayCurveDb, decayCurveEnd, noiseLevelDb,
+                            onsetOffset, peakLevelDb);
+    if (!out || !tailModelDb || !dynamicRange || !curvature) return int32_t{-1};
+    out->tailModelDb = tailModelDb;
+    out->reverbTimes = reverbTimes;
+    out->fitQuality = fitQuality;
+    out->dynamicRange = dynamicRange;
+    out->curvature = curvature;
+    return tavrix::evaluateBand(*analysis, band, ranges, rangeCount, blockLength, *out);
   });
 }
 
@@ -129,19 +142,11 @@ TAVRIX_API int32_t getReverberationDataLevel(int32_t handle, int32_t band, int32
   return guarded(int32_t{-1}, [&] {
     const ReverberationAnalysis* analysis = tavrix::reverberationTable().find(handle);
     if (!analysis) return int32_t{-1};
-    if (!levelCurveDb || !levelCurveLength || !decayCurveDb || !decayCurveEnd || !noiseLevelDb ||
-        !decayStartLevelDb || !onsetOffset || !peakLevelDb)
-      return int32_t{-1};
-    tavrix::BandOutputs out;
-    out.levelCurveDb = levelCurveDb;
-    out.levelCurveLength = levelCurveLength;
-    out.decayCurveDb = decayCurveDb;
-    out.decayCurveEnd = decayCurveEnd;
-    out.noiseLevelDb = noiseLevelDb;
-    out.decayStartLevelDb = decayStartLevelDb;
-    out.onsetOffset = onsetOffset;
-    out.peakLevelDb = peakLevelDb;
-    return tavrix::evaluateBandLevel(*analysis, band, blockLength, out);
+    auto out = curveOutputs(levelCurveDb, levelCurveLength, decayCurveDb, decayCurveEnd, noiseLevelDb,
+                            onsetOffset, peakLevelDb);
+    if (!out || !decayStartLevelDb) return int32_t{-1};
+    out->decayStartLevelDb = decayStartLevelDb;
+    return tavrix::evaluateBandLevel(*analysis, band, blockLength, *out);
   });
 }
 
