@@ -3,12 +3,7 @@
 #include <cstdlib>
 
 #include "api/tables.h"
-#include "filters/filter_bank.h"
-#include "impulse/impulse_measurement.h"
 #include "numeric/constants.h"
-#include "reverberation/reverberation_analysis.h"
-#include "fft_analysis/fft_analysis.h"
-#include "sti/sti_analysis.h"
 #include "tavrix.h"
 
 namespace {
@@ -22,11 +17,7 @@ TAVRIX_API int32_t initTavrix(void) {
   tavrix::setNonFiniteConstants();
   // Clearing forgets objects without freeing them: at first start-up the
   // tables are empty anyway.
-  tavrix::filterBankTable().forgetAll();
-  tavrix::impulseTable().forgetAll();
-  tavrix::reverberationTable().forgetAll();
-  tavrix::stiTable().forgetAll();
-  tavrix::fftAnalysisTable().forgetAll();
+  tavrix::forgetAllObjects();
   libraryInitialised = true;
   return 0;
 }

@@ -25,4 +25,12 @@ HandleTable<ReverberationAnalysis>& reverberationTable() { return reverberations
 HandleTable<StiAnalysis>& stiTable() { return stiAnalyses; }
 HandleTable<FftAnalysis>& fftAnalysisTable() { return fftAnalyses; }
 
+void forgetAllObjects() {
+  filterBanks.forgetAll();
+  impulses.forgetAll();
+  reverberations.forgetAll();
+  stiAnalyses.forgetAll();
+  fftAnalyses.forgetAll();
+}
+
 }  // namespace tavrix

@@ -17,4 +17,7 @@ HandleTable<ReverberationAnalysis>& reverberationTable();
 HandleTable<StiAnalysis>& stiTable();
 HandleTable<FftAnalysis>& fftAnalysisTable();
 
+// Start-up: every table forgets its objects without freeing them.
+void forgetAllObjects();
+
 }  // namespace tavrix
