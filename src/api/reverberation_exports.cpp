@@ -36,8 +36,8 @@ std::optional<tavrix::BandOutputs> curveOutputs(double* levelCurveDb, int32_t* l
                                                 double* decayCurveDb, double* decayCurveEnd,
                                                 double* noiseLevelDb, int32_t* onsetOffset,
                                                 double* peakLevelDb) {
-  if (!levelCurveDb || !levelCurveLength || !decayCurveDb || !decayCurveEnd || !noiseLevelDb || !onsetOffset ||
-      !peakLevelDb)
+  if (!levelCurveDb || !levelCurveLength || !decayCurveDb || !decayCurveEnd || !noiseLevelDb ||
+      !onsetOffset || !peakLevelDb)
     return std::nullopt;
   tavrix::BandOutputs out;
   out.levelCurveDb = levelCurveDb;
