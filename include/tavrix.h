@@ -337,6 +337,9 @@ TAVRIX_API int32_t getFractionalOctavePhaseResponseForMicCal(int32_t handle, dou
 /* Creates a reverberation analysis of the impulse response impulse[0..n-1],
  * sampled at sampleRate Hz and measured with a sweep of sweepDuration seconds
  * and a tail of tailDuration seconds (the durations given to generateESS).
+ * A response measured elsewhere is analysed with sweepDuration 0 (no sweep
+ * to leave out at the end) and the seconds of decay it holds as tailDuration;
+ * both may be 0.
  * The analysis takes the analytic signal of the response, finds the largest
  * value of its A-weighted energy envelope from 0.25 s up to half the
  * measurement span (span = sweepDuration + tailDuration + 1 s), keeps the
@@ -354,8 +357,8 @@ TAVRIX_API int32_t getFractionalOctavePhaseResponseForMicCal(int32_t handle, dou
  * The handle is returned also when the response cannot be prepared; the
  * object is then not ready (getMaxImpulseLength -1, every evaluation -1):
  * a null impulse, n < 1, a response shorter than the 0.25 s where the peak
- * search starts, a sampleRate, sweepDuration or tailDuration that is not a
- * positive finite number, a response in which no 10 ms block before the peak
+ * search starts, a sampleRate that is not a positive finite number, a
+ * sweepDuration or tailDuration that is negative or not finite, a response in which no 10 ms block before the peak
  * rises above twice the mean of the blocks before it (no distinct arrival,
  * all zeros, a peak in the first 10 ms of the kept segment), or durations so
  * large that the window would hold no sample. */

@@ -13,6 +13,10 @@ namespace {
 
 bool isPositiveFinite(double x) { return std::isfinite(x) && x > 0.0; }
 
+// A response measured elsewhere has no sweep (0 s) and may have no tail: the
+// window rule stays well defined for zero durations.
+bool isNonNegativeFinite(double x) { return std::isfinite(x) && x >= 0.0; }
+
 // Squared magnitude of the A-weighted analytic signal. The weighting brings
 // the envelope close to what the ear hears as the arrival, so low-frequency
 // rumble before the direct sound does not hide it. The weighting filter is
@@ -49,8 +53,8 @@ int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, in
   analysis.sampleRate = sampleRate;
   analysis.sweepDuration = sweepDuration;
   analysis.tailDuration = tailDuration;
-  if (impulse == nullptr || n < 1 || !isPositiveFinite(sampleRate) || !isPositiveFinite(sweepDuration) ||
-      !isPositiveFinite(tailDuration))
+  if (impulse == nullptr || n < 1 || !isPositiveFinite(sampleRate) || !isNonNegativeFinite(sweepDuration) ||
+      !isNonNegativeFinite(tailDuration))
     return -1;
   // The measurement span: sweep, tail and the second of silence around them.
   const double span = (sweepDuration + tailDuration + 1.0) * sampleRate;

@@ -217,12 +217,14 @@ TEST(ReverberationObject, UnpreparableResponsesGiveNotReadyObjects) {
     EXPECT_EQ(initReverberationFilter(a.handle, 1, 8, 12), 0);
     EXPECT_TRUE(BandData(a.handle, 10, {0}).untouched());
   };
-  // A rate or a duration that is not a positive finite number.
-  for (double bad : {std::nan(""), 0.0, -2.0, std::numeric_limits<double>::infinity()}) {
+  // A rate that is not a positive finite number, a duration that is negative
+  // or not finite (0 s is a response measured without a sweep).
+  for (double bad : {std::nan(""), -2.0, std::numeric_limits<double>::infinity()}) {
     expectNotReady(ir.data(), n, bad, 2, 2);
     expectNotReady(ir.data(), n, kFs, bad, 2);
     expectNotReady(ir.data(), n, kFs, 2, bad);
   }
+  expectNotReady(ir.data(), n, 0.0, 2, 2);
   // No response, or one that ends before the quarter second where the peak
   // search starts; a window that would end before it starts; silence; a NaN.
   for (int32_t length : {0, -5, 5000}) expectNotReady(ir.data(), length, kFs, 2, 2);
