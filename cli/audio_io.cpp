@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -36,6 +37,36 @@ void writeMono(const std::string& path, const std::vector<double>& samples, int 
   }
 }
 
+// Bits of the integer sample formats; 0 for the others.
+int pcmBits(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+      return 8;
+    case SF_FORMAT_PCM_16:
+      return 16;
+    case SF_FORMAT_PCM_24:
+      return 24;
+    case SF_FORMAT_PCM_32:
+      return 32;
+    default:
+      return 0;
+  }
+}
+
+std::string formatName(int format) {
+  const int bits = pcmBits(format);
+  if (bits > 0) return std::to_string(bits) + "-bit PCM";
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+      return "32-bit float";
+    case SF_FORMAT_DOUBLE:
+      return "64-bit float";
+    default:
+      return "compressed";
+  }
+}
+
 }  // namespace
 
 Audio readAudio(const std::string& path, int channel) {
@@ -67,6 +98,9 @@ Audio readAudio(const std::string& path, int channel) {
 
   Audio audio;
   audio.sampleRate = info.samplerate;
+  const int bits = pcmBits(info.format);
+  audio.quantisationStep = bits > 0 ? std::ldexp(1.0, 1 - bits) : 0.0;
+  audio.format = formatName(info.format);
   audio.samples.resize(frames);
   // Read interleaved frames in slices so that a long multichannel recording
   // does not need a second full-size buffer.

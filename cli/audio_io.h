@@ -11,6 +11,10 @@ namespace tavrix::cli {
 struct Audio {
   std::vector<double> samples;  // one channel, full scale +-1
   int sampleRate = 0;
+  // The smallest step the file's sample format can take (2^-15 for 16-bit
+  // PCM); 0 for float files, whose only exact silence is 0.
+  double quantisationStep = 0;
+  std::string format;  // "16-bit PCM", "32-bit float", ...
 };
 
 // Reads one channel of a file. channel is 1-based; 0 means "not chosen",

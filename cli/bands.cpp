@@ -68,14 +68,16 @@ BandSet chooseBands(BandResolution resolution, double lowHz, double highHz) {
   return set;
 }
 
-void noteSampleRate(const std::string& file, int sampleRate) {
-  constexpr int kDesignRate = 48000;
-  if (sampleRate == kDesignRate) return;
-  std::fprintf(
-      stderr,
-      "tavrix: note: %s is sampled at %d Hz; the band filters are designed for 48000 Hz, so every band "
-      "lies at %.3f times its nominal frequency\n",
-      file.c_str(), sampleRate, sampleRate / static_cast<double>(kDesignRate));
+std::string bandLabel(BandResolution resolution, int band, double scale) {
+  if (scale == 1.0) return bandName(resolution, band);
+  const double hz = bandFrequency(resolution, band) * scale;
+  char text[32];
+  if (hz >= 1000) {
+    std::snprintf(text, sizeof text, "%.3g kHz", hz / 1000);
+  } else {
+    std::snprintf(text, sizeof text, "%.3g Hz", hz);
+  }
+  return text;
 }
 
 }  // namespace tavrix::cli

@@ -27,8 +27,11 @@ std::string bandName(BandResolution resolution, int band);
 // usage errors naming the option.
 BandSet chooseBands(BandResolution resolution, double lowHz, double highHz);
 
-// The band filters are fixed designs for 48 kHz: at another rate every band
-// moves with the rate. Prints a one-line note on stderr in that case.
-void noteSampleRate(const std::string& file, int sampleRate);
+// The name of a band as it is analysed. scale is the ratio of the analysed
+// centre frequency to the nominal one: 1 for a response at the filters'
+// 48 kHz design rate, rate / 48000 for a response analysed at its own rate,
+// where every band moves with the rate. At scale 1 the nominal name, else the
+// actual centre, for example "919 Hz" or "1.84 kHz".
+std::string bandLabel(BandResolution resolution, int band, double scale);
 
 }  // namespace tavrix::cli

@@ -113,8 +113,8 @@ Command addDemoCommand(CLI::App& app) {
             const ReverbReport report = analyseReverberation({{"ir.wav", &ir, fs}}, options);
             const ImpulseResult& measured = report.positions.front();
             writeTextFile(joinPath(*outDir, "decay.svg"),
-                          decayPlotSvg("Demo room: decay curves per octave band", measured,
-                                       BandResolution::Octave, report.blockSeconds, options.ranges));
+                          decayPlotSvg("Demo room: decay curves per octave band", measured, options,
+                                       report.blockSeconds));
 
             // 5. Speech transmission index of the room's response.
             progress.step(5, "STI");
@@ -134,7 +134,7 @@ Command addDemoCommand(CLI::App& app) {
               table.add({bandName(BandResolution::Octave, b.band), fixed(roomT60(room, b.band), 2),
                          fixed(b.times[0], 2), fixed(b.times[1], 2), fixed(b.times[2], 2),
                          fixed(b.fitQuality[2], 4), fixed(b.dynamicRange, 1), fixed(b.curvature, 1),
-                         statusLabel(b.status)});
+                         resultLabel(b)});
             }
             std::fputs(table.render().c_str(), stdout);
             std::printf("\nSTI %s (male weights), %s (female weights)\n", fixed(sti.male, 3).c_str(),

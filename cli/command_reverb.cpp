@@ -7,6 +7,7 @@
 #include "audio_io.h"
 #include "cli_error.h"
 #include "commands.h"
+#include "response_input.h"
 #include "reverb_report.h"
 #include "status_messages.h"
 #include "svg_plot.h"
@@ -24,6 +25,7 @@ struct ReverbArgs {
   std::string plot;
   int channel = 0;
   double length = 0, tail = 0;
+  bool nativeRate = false, keepSilence = false;
   bool verbose = false;
 };
 
@@ -56,14 +58,19 @@ std::vector<double> parseNumberList(const std::string& text, const std::string& 
 
 Command addReverbCommand(CLI::App& app) {
   auto a = std::make_shared<ReverbArgs>();
-  CLI::App* sub = app.add_subcommand("reverb",
-                                     "Reverberation per band of impulse responses: EDT and T10/T20/T30 (one "
-                                     "column per range), r2, dynamic range, "
-                                     "curvature, noise and peak level, status. Several files are positions "
-                                     "of one room: their mean (an ensemble "
-                                     "aligned on the direct sound) follows them. Times the decay does not "
-                                     "reach are shown as '-' (empty in CSV, "
-                                     "null in JSON).");
+  CLI::App* sub =
+      app.add_subcommand("reverb",
+                         "Reverberation per band of impulse responses: EDT and T10/T20/T30 (one "
+                         "column per range), r2, dynamic range, "
+                         "curvature, noise and peak level, status. Several files are positions "
+                         "of one room: their mean (an ensemble "
+                         "aligned on the direct sound) follows them. Times the decay does not "
+                         "reach are shown as '-' (empty in CSV, "
+                         "null in JSON). Files at other rates than 48 kHz are resampled to it; digital "
+                         "silence at the end is cut. Status per band: ok; doubtful (an r2 below "
+                         "0.98 or a curvature beyond +-10 %); plain (no noise floor found, times "
+                         "by plain backward integration of a decay that stays clean to 10 dB "
+                         "below the range); or why the band failed.");
   sub->add_option("IR", a->files, "Impulse response files (WAV, FLAC, ...)")->required();
   sub->add_option("--bands", a->bands, "Band resolution")
       ->check(CLI::IsMember({"octave", "third"}))
@@ -77,13 +84,22 @@ Command addReverbCommand(CLI::App& app) {
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
   sub->add_option("--plot", a->plot, "Write the decay curves as an SVG picture (the mean for several files)");
-  sub->add_option("--channel", a->channel, "Channel of multichannel files (1 = first)");
+  sub->add_option("--channel", a->channel, "Channel of multichannel files (1 = first)")
+      ->check(CLI::PositiveNumber);
   sub->add_option(
       "--length", a->length,
       "Duration in s of the sweep the response was measured with; with --tail, the analysis window "
       "ends tail seconds after the direct sound (default: the whole file)");
   sub->add_option("--tail", a->tail, "Tail in s of that sweep measurement");
-  sub->add_flag("-v,--verbose", a->verbose, "Say what the tool does to the input (lead-in silence)");
+  sub->add_flag("--native-rate", a->nativeRate,
+                "Analyse files at their own sample rate with the 48 kHz filter designs: every band then lies "
+                "at rate/48000 times its nominal frequency and is labelled by that centre (default: resample "
+                "to 48 kHz)");
+  sub->add_flag("--keep-silence", a->keepSilence,
+                "Keep digital silence at the end of a file (default: cut it, since the noise analysis "
+                "needs the file's own noise floor)");
+  sub->add_flag("-v,--verbose", a->verbose,
+                "Say what the tool does to the input (silence cut, resampling, lead-in silence)");
   return {
       sub, [a, low, high] {
         ReverbOptions options;
@@ -109,14 +125,16 @@ Command addReverbCommand(CLI::App& app) {
         options.tailDuration = a->tail;
         options.verbose = a->verbose;
 
-        std::vector<Audio> audio;
-        audio.reserve(a->files.size());
-        for (const std::string& f : a->files) audio.push_back(readAudio(f, a->channel));
+        const ResponseOptions input{!a->keepSilence, a->nativeRate, a->verbose};
+        std::vector<Response> responses;
+        responses.reserve(a->files.size());
+        for (const std::string& f : a->files)
+          responses.push_back(prepareResponse(f, readAudio(f, a->channel), input));
         std::vector<ImpulseInput> inputs;
-        for (size_t i = 0; i < audio.size(); ++i) {
-          inputs.push_back({a->files[i], &audio[i].samples, audio[i].sampleRate});
+        for (const Response& r : responses) {
+          inputs.push_back({r.name, &r.samples, r.sampleRate, r.sourceRate, r.silenceCutSeconds});
         }
-        noteSampleRate(inputs.front().name, inputs.front().sampleRate);
+        options.bandScale = inputs.front().sampleRate / static_cast<double>(kDesignRate);
         const ReverbReport report = analyseReverberation(inputs, options);
 
         if (a->format == "csv") {
@@ -131,20 +149,19 @@ Command addReverbCommand(CLI::App& app) {
           const std::string title =
               report.ensemble ? "Decay curves: mean of " + std::to_string(inputs.size()) + " positions"
                               : "Decay curves: " + shown.name;
-          writeTextFile(a->plot, decayPlotSvg(title, shown, res, report.blockSeconds, options.ranges));
+          writeTextFile(a->plot, decayPlotSvg(title, shown, options, report.blockSeconds));
         }
-        // Failing bands are reported once each; the command fails only
-        // when nothing at all could be evaluated.
+        // Failing, doubtful and plainly integrated bands are reported once
+        // each; the command fails only when nothing at all could be evaluated.
         std::fflush(stdout);
+        for (const std::string& w : report.warnings) std::fprintf(stderr, "tavrix: warning: %s\n", w.c_str());
         int evaluated = 0;
         const auto notes = [&](const ImpulseResult& r) {
           for (const BandResult& b : r.bands) {
-            if (b.status == 0) {
-              ++evaluated;
-            } else {
-              std::fprintf(stderr, "tavrix: %s, %s: %s\n", r.name.c_str(), bandName(res, b.band).c_str(),
-                           statusSentence(b.status).c_str());
-            }
+            evaluated += bandEvaluated(b) ? 1 : 0;
+            if (bandEvaluated(b) && b.doubts.empty() && b.method == DecayMethod::Compensated) continue;
+            std::fprintf(stderr, "tavrix: %s, %s: %s\n", r.name.c_str(),
+                         bandLabel(res, b.band, options.bandScale).c_str(), resultSentence(b).c_str());
           }
         };
         for (const ImpulseResult& r : report.positions) notes(r);

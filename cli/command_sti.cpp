@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "library_client.h"
 #include "output.h"
+#include "response_input.h"
 #include "sti_result.h"
 #include "tavrix.h"
 
@@ -30,6 +31,7 @@ struct StiArgs {
   std::string signal, noise;
   std::string format = "table";
   int channel = 0;
+  bool nativeRate = false, verbose = false;
 };
 
 }  // namespace
@@ -70,7 +72,7 @@ StiResult analyseSti(const std::string& name, const std::vector<double>& samples
   return r;
 }
 
-std::string stiTable(const StiResult& r, bool male, bool levels) {
+std::string stiTable(const StiResult& r, bool male, bool levels, double scale) {
   char head[128];
   std::snprintf(head, sizeof head, "STI %s (%s weights%s)\n\n", fixed(male ? r.male : r.female, 3).c_str(),
                 male ? "male" : "female", levels ? ", corrected for signal and noise levels" : "");
@@ -78,7 +80,7 @@ std::string stiTable(const StiResult& r, bool male, bool levels) {
   for (int j = 0; j < kModulationFrequencies; ++j) header.push_back(fixed(modulationFrequency(j), 2));
   TextTable t(header);
   for (int b = 0; b < kStiBands; ++b) {
-    std::vector<std::string> row{bandName(BandResolution::Octave, kFirstStiBand + b)};
+    std::vector<std::string> row{bandLabel(BandResolution::Octave, kFirstStiBand + b, scale)};
     for (double m : r.mtf[static_cast<size_t>(b)]) row.push_back(fixed(m, 3));
     t.add(row);
   }
@@ -99,7 +101,13 @@ Command addStiCommand(CLI::App& app) {
   sub->add_option("--format", a->format, "Output format")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
-  sub->add_option("--channel", a->channel, "Channel of a multichannel file (1 = first)");
+  sub->add_option("--channel", a->channel, "Channel of a multichannel file (1 = first)")
+      ->check(CLI::PositiveNumber);
+  sub->add_flag(
+      "--native-rate", a->nativeRate,
+      "Analyse the file at its own sample rate with the 48 kHz filter designs (the octave bands then "
+      "lie at rate/48000 times 125 Hz ... 8 kHz; default: resample to 48 kHz)");
+  sub->add_flag("-v,--verbose", a->verbose, "Say what the tool does to the input (resampling)");
   return {sub, [a] {
             if (a->signal.empty() != a->noise.empty()) {
               usageError(std::string(a->signal.empty() ? "--noise" : "--signal") +
@@ -115,8 +123,10 @@ Command addStiCommand(CLI::App& app) {
               if (noise.size() != kStiBands)
                 usageError("--noise: give 7 levels (125 Hz to 8 kHz), not " + std::to_string(noise.size()));
             }
-            const Audio ir = readAudio(a->file, a->channel);
-            noteSampleRate(a->file, ir.sampleRate);
+            // Trailing silence changes no modulation sum: it is kept.
+            const Response ir =
+                prepareResponse(a->file, readAudio(a->file, a->channel), {false, a->nativeRate, a->verbose});
+            const double scale = ir.sampleRate / static_cast<double>(kDesignRate);
             const bool male = !a->female;
             const StiResult r = analyseSti(a->file, ir.samples, ir.sampleRate, levels ? &signal : nullptr,
                                            levels ? &noise : nullptr);
@@ -126,10 +136,13 @@ Command addStiCommand(CLI::App& app) {
               doc["sti"] = index;
               doc["weights"] = male ? "male" : "female";
               doc["levels_corrected"] = levels;
+              doc["sample_rate"] = ir.sampleRate;
+              doc["source_sample_rate"] = ir.sourceRate;
+              doc["resampled"] = ir.sampleRate != ir.sourceRate;
               std::vector<double> fm, bands;
               for (int j = 0; j < kModulationFrequencies; ++j) fm.push_back(modulationFrequency(j));
               for (int b = 0; b < kStiBands; ++b)
-                bands.push_back(bandFrequency(BandResolution::Octave, kFirstStiBand + b));
+                bands.push_back(bandFrequency(BandResolution::Octave, kFirstStiBand + b) * scale);
               doc["modulation_frequencies_hz"] = fm;
               doc["band_frequencies_hz"] = bands;
               doc["mtf"] = r.mtf;
@@ -138,13 +151,14 @@ Command addStiCommand(CLI::App& app) {
               std::printf("quantity,band,modulation_hz,value\nsti,,,%s\n", csvNumber(index).c_str());
               for (int b = 0; b < kStiBands; ++b) {
                 for (int j = 0; j < kModulationFrequencies; ++j) {
-                  std::printf("mtf,%s,%s,%s\n", bandName(BandResolution::Octave, kFirstStiBand + b).c_str(),
+                  std::printf("mtf,%s,%s,%s\n",
+                              bandLabel(BandResolution::Octave, kFirstStiBand + b, scale).c_str(),
                               csvNumber(modulationFrequency(j)).c_str(),
                               csvNumber(r.mtf[static_cast<size_t>(b)][static_cast<size_t>(j)]).c_str());
                 }
               }
             } else {
-              std::fputs(stiTable(r, male, levels).c_str(), stdout);
+              std::fputs(stiTable(r, male, levels, scale).c_str(), stdout);
             }
           }};
 }

@@ -9,6 +9,8 @@
 #include "cli_error.h"
 #include "library_client.h"
 #include "output.h"
+#include "plain_decay.h"
+#include "reverb_report.h"
 #include "tavrix.h"
 
 namespace tavrix::cli {
@@ -34,6 +36,11 @@ constexpr double kBlockSeconds = 0.005;
 // curve never reaches the end of this range".
 constexpr double kNotReached = -10.0;
 
+// A noise level this far below the band's peak is no floor a measurement
+// chain can have (24-bit quantisation lies near -144 dB): the analysis met
+// digital silence or a noise-free response.
+constexpr double kNoFloorDb = -200;
+
 struct Prepared {
   ReverbHandle handle;
   ImpulseResult result;
@@ -56,30 +63,28 @@ Prepared prepare(const ImpulseInput& input, const ReverbOptions& options) {
   std::copy(x.begin(), x.end(), y.begin() + static_cast<std::ptrdiff_t>(lead));
   if (options.verbose && lead > 0) {
     std::fprintf(stderr,
-                 "%s: direct sound at %.3f s; put %.1f s of silence in front so the onset search sees it\n",
+                 "%s: direct sound at %.3f s; added %.1f s of silence in front, which the onset search "
+                 "needs before it\n",
                  input.name.c_str(), peak / fs, kLeadInSeconds);
   }
 
   double sweep = options.sweepDuration;
   double tail = options.tailDuration;
-  const double seconds = static_cast<double>(y.size()) / fs;
   if (sweep <= 0) {
-    // Whole file: the library's window ends (sweep + tail + 1) s minus the
-    // sweep after the start, and the peak search covers the first half of
-    // that span. A one-sample "sweep" and a span half a second longer than
-    // the file let the window reach the end of the file.
-    sweep = 1.0 / fs;
-    tail = seconds - 0.5 - sweep;
-  }
-  if (seconds < 1.0) {
-    processingError(
-        input.name + ": only " + fixed(x.size() / fs, 3) +
-        " s long; the decay analysis needs a response of at least half a second after the direct sound");
+    // A response without its sweep: the library's window then ends
+    // (tail + 1) s after the start, and the peak search covers the first half
+    // of that span. A tail of the file's length less the half second the
+    // analysis keeps before the direct sound lets the window reach the end of
+    // the file and keeps the peak search in its first half.
+    sweep = 0;
+    tail = std::max(0.0, static_cast<double>(y.size()) / fs - kLeadInSeconds);
   }
 
   Prepared p;
   p.result.name = input.name;
   p.result.sampleRate = input.sampleRate;
+  p.result.sourceRate = input.sourceRate > 0 ? input.sourceRate : input.sampleRate;
+  p.result.silenceCutSeconds = input.silenceCutSeconds;
   p.result.leadInSeconds = lead / fs;
   p.handle = ReverbHandle(initReverberation(y.data(), static_cast<int32_t>(y.size()), fs, sweep, tail));
   if (!p.handle.valid()) processingError(input.name + ": the library has no free reverberation slot left");
@@ -121,7 +126,38 @@ std::vector<double> blockMeansDb(const std::vector<double>& db, int offset, int 
   return sum;
 }
 
-BandResult evaluate(int32_t handle, int band, int blockLength, const ReverbOptions& options) {
+// 100 (T30 / T20 - 1) from the last ranges of exactly 20 and 30 dB, as the
+// library reports it.
+double curvatureOf(const std::vector<double>& ranges, const std::vector<double>& times) {
+  double t20 = kNaN, t30 = kNaN;
+  for (size_t k = 0; k < ranges.size(); ++k) {
+    if (ranges[k] == 20) t20 = times[k];
+    if (ranges[k] == 30) t30 = times[k];
+  }
+  return t20 > 0 && t30 > 0 ? (t30 / t20 - 1) * 100 : kNaN;
+}
+
+// A decay that is not a straight line in dB gives a reverberation time that
+// depends on the range: ISO 3382 practice doubts a fit from -5 dB whose r2 is
+// below 0.98 and a curvature beyond 10 % either way.
+constexpr double kDoubtfulFit = 0.98;
+constexpr double kDoubtfulCurvature = 10;
+
+std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<double>& ranges) {
+  std::vector<std::string> doubts;
+  for (size_t k = 0; k < ranges.size(); ++k) {
+    // The early decay is not expected to be straight; the ranges from -5 dB are.
+    if (ranges[k] >= 10 && std::isfinite(r.times[k]) && r.fitQuality[k] < kDoubtfulFit) {
+      doubts.push_back("r2 of " + rangeName(ranges[k]) + " " + fixed(r.fitQuality[k], 3) + " below 0.98");
+    }
+  }
+  if (std::fabs(r.curvature) > kDoubtfulCurvature) {
+    doubts.push_back("curvature " + fixed(r.curvature, 0) + " % beyond +-10 %");
+  }
+  return doubts;
+}
+
+BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const ReverbOptions& options) {
   const int32_t maxLength = getMaxImpulseLength(handle);
   const size_t capacity = static_cast<size_t>(std::max(maxLength, 0)) + 2;
   std::vector<double> level(capacity, kNaN), decay(capacity, kNaN);
@@ -145,11 +181,60 @@ BandResult evaluate(int32_t handle, int band, int blockLength, const ReverbOptio
   level.resize(static_cast<size_t>(std::clamp<int64_t>(levelLength, 0, static_cast<int64_t>(capacity))));
   const double decayCount = std::isfinite(decayEnd) ? decayEnd + 1 : 0;
   decay.resize(static_cast<size_t>(std::clamp<double>(decayCount, 0, static_cast<double>(capacity))));
+  const size_t onsetIndex = static_cast<size_t>(std::clamp<int64_t>(-r.onsetOffset, 0, std::ssize(level)));
+  const std::vector<double> decayPart(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex), level.end());
+  r.endLevelDb = lastTenthLevelDb(decayPart);
+  if (r.status == 0 && r.noiseLevelDb < kNoFloorDb) {
+    // The window ends in digital silence or the response is noise-free: the
+    // noise level is a rounding residue, not a floor.
+    r.noiseLevelDb = kNaN;
+  } else if (r.status != 0) {
+    const PlainDecay plain = plainDecay(decayPart, options.ranges, fs);
+    if (std::any_of(plain.times.begin(), plain.times.end(), [](double t) { return std::isfinite(t); })) {
+      r.method = DecayMethod::Plain;
+      r.times = plain.times;
+      r.fitQuality = plain.fitQuality;
+      r.dynamicRange = -plain.endLevelDb;
+      r.curvature = curvatureOf(options.ranges, r.times);
+      r.noiseLevelDb = r.tailModelDb[0] = r.tailModelDb[1] = kNaN;
+      decay = plain.decayCurveDb;
+    }
+  }
+  if (bandEvaluated(r)) r.doubts = doubtsAbout(r, options.ranges);
   int firstBlock = 0;
   r.levelCurveDb = blockMeansDb(level, r.onsetOffset, blockLength, firstBlock);
   r.onsetOffset = firstBlock;
   r.decayCurveDb = blockMeansDb(decay, 0, blockLength, firstBlock);
   return r;
+}
+
+// The ensemble averages band energies, so a position much louder than the
+// others decides the mean alone. Names the band where the positions' peak
+// levels differ most, when that is more than 10 dB.
+std::string levelSpreadWarning(const std::vector<ImpulseResult>& positions, const ReverbOptions& options) {
+  constexpr double kSpreadDb = 10;
+  double worst = 0;
+  size_t worstBand = 0, loudest = 0, quietest = 0;
+  for (size_t b = 0; b < positions.front().bands.size(); ++b) {
+    size_t hi = 0, lo = 0;
+    for (size_t i = 1; i < positions.size(); ++i) {
+      if (positions[i].bands[b].peakLevelDb > positions[hi].bands[b].peakLevelDb) hi = i;
+      if (positions[i].bands[b].peakLevelDb < positions[lo].bands[b].peakLevelDb) lo = i;
+    }
+    const double spread = positions[hi].bands[b].peakLevelDb - positions[lo].bands[b].peakLevelDb;
+    if (spread > worst) {
+      worst = spread;
+      worstBand = b;
+      loudest = hi;
+      quietest = lo;
+    }
+  }
+  if (!(worst > kSpreadDb)) return "";
+  return "the positions' levels differ by up to " + fixed(worst, 1) + " dB (" +
+         bandLabel(options.bands.resolution, positions[loudest].bands[worstBand].band, options.bandScale) +
+         ": " + positions[loudest].name + " above " + positions[quietest].name +
+         "), so the mean follows the loudest position; scale the files to one level or analyse them one by "
+         "one";
 }
 
 }  // namespace
@@ -161,7 +246,9 @@ ReverbReport analyseReverberation(const std::vector<ImpulseInput>& inputs, const
   for (const ImpulseInput& in : inputs) {
     if (in.sampleRate != rate) {
       usageError(in.name + ": sampled at " + std::to_string(in.sampleRate) + " Hz, " + inputs.front().name +
-                 " at " + std::to_string(rate) + " Hz; an ensemble needs one sample rate, so resample first");
+                 " at " + std::to_string(rate) +
+                 " Hz; an ensemble needs one sample rate: leave out --native-rate so that both are resampled "
+                 "to 48000 Hz");
     }
   }
   const int blockLength = static_cast<int>(std::lround(kBlockSeconds * rate));
@@ -176,8 +263,8 @@ ReverbReport analyseReverberation(const std::vector<ImpulseInput>& inputs, const
 
   const auto evaluateAll = [&](int32_t handle, ImpulseResult& result) {
     for (int band = options.bands.firstBand; band <= options.bands.lastBand; ++band) {
-      progress.step(++done, result.name + " " + bandName(options.bands.resolution, band));
-      result.bands.push_back(evaluate(handle, band, blockLength, options));
+      progress.step(++done, result.name + " " + bandLabel(options.bands.resolution, band, options.bandScale));
+      result.bands.push_back(evaluate(handle, band, blockLength, rate, options));
     }
   };
   for (Prepared& p : prepared) {
@@ -185,6 +272,8 @@ ReverbReport analyseReverberation(const std::vector<ImpulseInput>& inputs, const
     report.positions.push_back(p.result);
   }
   if (withEnsemble) {
+    if (std::string w = levelSpreadWarning(report.positions, options); !w.empty())
+      report.warnings.push_back(w);
     std::vector<int32_t> handles;
     for (const Prepared& p : prepared) handles.push_back(p.handle.get());
     ReverbHandle ensemble(initReverberationEnsemble(handles.data(), static_cast<int32_t>(handles.size())));

@@ -17,17 +17,32 @@ struct ReverbOptions {
   // ends tailDuration after the direct sound. 0 analyses the whole file.
   double sweepDuration = 0;
   double tailDuration = 0;
+  // Analysed centre frequency over nominal: 1 at 48 kHz (files at other
+  // rates are resampled), rate / 48000 when a file is analysed at its own rate.
+  double bandScale = 1.0;
   bool verbose = false;
+};
+
+// How a band's times were found.
+enum class DecayMethod {
+  Compensated,  // the library's noise-compensated analysis
+  Plain,        // plain backward integration: no noise floor was found, the decay is clean
 };
 
 struct BandResult {
   int band = 0;
-  int status = -1;
+  int status = -1;  // the library's status of the noise-compensated analysis
+  DecayMethod method = DecayMethod::Compensated;
+  // Why an evaluated band's figures should not be trusted as they are: r2
+  // below 0.98 or curvature beyond +-10 % (ISO 3382 practice). Empty when
+  // the evaluation is sound.
+  std::vector<std::string> doubts;
+  double endLevelDb = 0;           // the last tenth of the decay, dB re the band's peak
   std::vector<double> times;       // s per range; NaN where not evaluated or not reached
   std::vector<double> fitQuality;  // r2 per range
   double dynamicRange = 0;         // dB the decay curve falls
   double curvature = 0;            // 100 (T30/T20 - 1)
-  double noiseLevelDb = 0;         // re the band's peak
+  double noiseLevelDb = 0;         // re the band's peak; NaN when no noise floor was found
   double peakLevelDb = 0;          // absolute, dB re full scale squared
   double tailModelDb[2] = {0, 0};  // late-decay model at the onset and at the crosspoint
   // Curves as means over blocks of ReverbReport::blockSeconds, block 0
@@ -42,8 +57,10 @@ struct BandResult {
 
 struct ImpulseResult {
   std::string name;
-  int sampleRate = 0;
-  double leadInSeconds = 0;  // silence put in front of the file
+  int sampleRate = 0;            // the rate analysed
+  int sourceRate = 0;            // the file's rate
+  double silenceCutSeconds = 0;  // digital silence cut from the end of the file
+  double leadInSeconds = 0;      // silence put in front of the file
   std::vector<BandResult> bands;
 };
 
@@ -51,17 +68,20 @@ struct ReverbReport {
   std::vector<ImpulseResult> positions;
   std::optional<ImpulseResult> ensemble;  // the mean over positions, for two or more
   double blockSeconds = 0;
+  std::vector<std::string> warnings;  // about the ensemble as a whole
 };
 
 struct ImpulseInput {
   std::string name;
   const std::vector<double>* samples;
   int sampleRate;
+  int sourceRate = 0;  // 0: sampleRate
+  double silenceCutSeconds = 0;
 };
 
 ReverbReport analyseReverberation(const std::vector<ImpulseInput>& inputs, const ReverbOptions& options);
 
-// True when a band holds a usable evaluation.
-inline bool bandEvaluated(const BandResult& b) { return b.status == 0; }
+// True when a band holds reverberation times.
+inline bool bandEvaluated(const BandResult& b) { return b.status == 0 || b.method == DecayMethod::Plain; }
 
 }  // namespace tavrix::cli

@@ -28,28 +28,45 @@ size_t longestRange(const std::vector<double>& ranges) {
   return best;
 }
 
+// The noise column: "none" where the decay met no noise floor.
+std::string noiseText(const BandResult& b) {
+  return bandEvaluated(b) && !std::isfinite(b.noiseLevelDb) ? "none" : fixed(b.noiseLevelDb, 1);
+}
+
 nlohmann::json number(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr); }
 
 nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) {
   nlohmann::json bands = nlohmann::json::array();
+  const BandResolution res = options.bands.resolution;
   for (const BandResult& b : r.bands) {
     nlohmann::json times = nlohmann::json::object(), r2 = nlohmann::json::object();
     for (size_t k = 0; k < options.ranges.size(); ++k) {
       times[rangeName(options.ranges[k])] = number(b.times[k]);
       r2[rangeName(options.ranges[k])] = number(b.fitQuality[k]);
     }
-    bands.push_back({{"band", bandName(options.bands.resolution, b.band)},
-                     {"frequency_hz", bandFrequency(options.bands.resolution, b.band)},
-                     {"times_s", times},
-                     {"r2", r2},
-                     {"dynamic_range_db", number(b.dynamicRange)},
-                     {"curvature_percent", number(b.curvature)},
-                     {"noise_level_db", number(b.noiseLevelDb)},
-                     {"peak_level_db", number(b.peakLevelDb)},
-                     {"status", b.status},
-                     {"status_text", statusSentence(b.status)}});
+    bands.push_back(
+        {{"band", bandLabel(res, b.band, options.bandScale)},
+         {"nominal_band", bandName(res, b.band)},
+         {"frequency_hz", bandFrequency(res, b.band) * options.bandScale},
+         {"times_s", times},
+         {"r2", r2},
+         {"dynamic_range_db", number(b.dynamicRange)},
+         {"curvature_percent", number(b.curvature)},
+         {"noise_level_db", number(b.noiseLevelDb)},
+         {"peak_level_db", number(b.peakLevelDb)},
+         {"method", b.method == DecayMethod::Plain ? "plain backward integration" : "noise-compensated"},
+         {"result", resultLabel(b)},
+         {"doubts", b.doubts},
+         {"status", b.status},
+         {"status_text", resultSentence(b)}});
   }
-  return {{"name", r.name}, {"sample_rate", r.sampleRate}, {"lead_in_s", r.leadInSeconds}, {"bands", bands}};
+  return {{"name", r.name},
+          {"sample_rate", r.sampleRate},
+          {"source_sample_rate", r.sourceRate},
+          {"resampled", r.sampleRate != r.sourceRate},
+          {"silence_cut_s", r.silenceCutSeconds},
+          {"lead_in_s", r.leadInSeconds},
+          {"bands", bands}};
 }
 
 }  // namespace
@@ -68,7 +85,11 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
     if (report.ensemble && r == &*report.ensemble) {
       out += "mean of " + std::to_string(report.positions.size()) + " positions\n";
     } else {
-      out += r->name + " (" + std::to_string(r->sampleRate) + " Hz)\n";
+      out +=
+          r->name + " (" + std::to_string(r->sourceRate) + " Hz" +
+          (r->sampleRate != r->sourceRate ? ", analysed at " + std::to_string(r->sampleRate) + " Hz" : "") +
+          (r->silenceCutSeconds > 0 ? ", " + fixed(r->silenceCutSeconds, 3) + " s of silence cut" : "") +
+          ")\n";
     }
     std::vector<std::string> header{"band"};
     for (double range : options.ranges) header.push_back(rangeName(range) + " s");
@@ -76,10 +97,10 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
                                  "peak dB", "status"});
     TextTable table(header);
     for (const BandResult& b : r->bands) {
-      std::vector<std::string> row{bandName(options.bands.resolution, b.band)};
+      std::vector<std::string> row{bandLabel(options.bands.resolution, b.band, options.bandScale)};
       for (double t : b.times) row.push_back(fixed(t, 2));
       row.insert(row.end(), {fixed(b.fitQuality[r2Index], 4), fixed(b.dynamicRange, 1), fixed(b.curvature, 1),
-                             fixed(b.noiseLevelDb, 1), fixed(b.peakLevelDb, 1), statusLabel(b.status)});
+                             noiseText(b), fixed(b.peakLevelDb, 1), resultLabel(b)});
       table.add(row);
     }
     out += table.render() + "\n";
@@ -89,11 +110,11 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
 
 std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) {
   // Built field by field: one row per source and band.
-  std::vector<std::string> header{"source", "band", "frequency_hz"};
+  std::vector<std::string> header{"source", "source_rate_hz", "analysed_rate_hz", "band", "frequency_hz"};
   for (double range : options.ranges) header.push_back(rangeName(range).append("_s"));
   for (double range : options.ranges) header.push_back(std::string("r2_").append(rangeName(range)));
-  header.insert(header.end(),
-                {"dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db", "status"});
+  header.insert(header.end(), {"dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db",
+                               "status", "result", "status_text"});
   const auto line = [](const std::vector<std::string>& fields) {
     std::string text;
     for (const std::string& f : fields) {
@@ -106,12 +127,15 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
   std::string out = line(header);
   for (const ImpulseResult* r : sources(report)) {
     for (const BandResult& b : r->bands) {
-      std::vector<std::string> row{csvField(r->name), csvField(bandName(options.bands.resolution, b.band)),
-                                   csvNumber(bandFrequency(options.bands.resolution, b.band))};
+      std::vector<std::string> row{
+          csvField(r->name), std::to_string(r->sourceRate), std::to_string(r->sampleRate),
+          csvField(bandLabel(options.bands.resolution, b.band, options.bandScale)),
+          csvNumber(bandFrequency(options.bands.resolution, b.band) * options.bandScale)};
       for (double t : b.times) row.push_back(csvNumber(t));
       for (double q : b.fitQuality) row.push_back(csvNumber(q));
       row.insert(row.end(), {csvNumber(b.dynamicRange), csvNumber(b.curvature), csvNumber(b.noiseLevelDb),
-                             csvNumber(b.peakLevelDb), std::to_string(b.status)});
+                             csvNumber(b.peakLevelDb), std::to_string(b.status), csvField(resultLabel(b)),
+                             csvField(resultSentence(b))});
       out.append(line(row));
     }
   }
@@ -125,6 +149,7 @@ std::string reverbJson(const ReverbReport& report, const ReverbOptions& options)
   doc["positions"] = nlohmann::json::array();
   for (const ImpulseResult& p : report.positions) doc["positions"].push_back(sourceJson(p, options));
   if (report.ensemble) doc["ensemble"] = sourceJson(*report.ensemble, options);
+  doc["warnings"] = report.warnings;
   return doc.dump(2) + "\n";
 }
 

@@ -1,5 +1,9 @@
 #include "status_messages.h"
 
+#include <cmath>
+
+#include "output.h"
+
 namespace tavrix::cli {
 
 namespace {
@@ -33,8 +37,8 @@ constexpr StatusText kStatusTexts[] = {
      "the late decay could not be fitted, so no reverberation time was evaluated; the band is too "
      "noisy near its noise floor"},
     {-33, "too short",
-     "the decay is too short for the noise analysis to split it into enough intervals; use a longer "
-     "response or a longer tail"},
+     "the first estimate of the band's decay is too slow for its window: the noise analysis needs "
+     "ten intervals of that decay and the window holds fewer"},
 };
 
 }  // namespace
@@ -44,6 +48,53 @@ std::string statusLabel(int status) {
     if (t.code == status) return t.label;
   }
   return "status " + std::to_string(status);
+}
+
+namespace {
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& p : parts) text += (text.empty() ? "" : "; ") + p;
+  return text;
+}
+
+// What the level curve tells about a band that is too short for the noise
+// analysis: a band that falls little before its window ends stands too little
+// above its noise, or its decay was cut short.
+std::string tooShortCause(const BandResult& b) {
+  constexpr double kLittleDecayDb = -25;
+  if (!std::isfinite(b.endLevelDb)) return "";
+  if (b.endLevelDb > kLittleDecayDb) {
+    return "; the band falls only " + fixed(-b.endLevelDb, 1) +
+           " dB from its peak to the end of the window, so it stands too little above its noise or its "
+           "decay is cut short: measure with more level, or keep more of the decay in the file";
+  }
+  return "; the band falls " + fixed(-b.endLevelDb, 1) +
+         " dB by the end of the window but its early decay is too irregular to estimate";
+}
+
+}  // namespace
+
+std::string resultLabel(const BandResult& b) {
+  if (!bandEvaluated(b)) return statusLabel(b.status);
+  const std::string method = b.method == DecayMethod::Plain ? "plain" : "ok";
+  if (b.doubts.empty()) return method;
+  return b.method == DecayMethod::Plain ? "plain, doubtful" : "doubtful";
+}
+
+std::string resultSentence(const BandResult& b) {
+  if (!bandEvaluated(b)) return statusSentence(b.status) + (b.status == -33 ? tooShortCause(b) : "");
+  std::string text = b.method == DecayMethod::Plain
+                         ? "no noise floor found (" + statusLabel(b.status) +
+                               "), but the decay is clean down to " + fixed(b.endLevelDb, 1) +
+                               " dB: times from plain backward integration, ranges that do not end 10 dB "
+                               "above that left out"
+                         : statusSentence(0);
+  if (b.method == DecayMethod::Compensated && !std::isfinite(b.noiseLevelDb)) {
+    text += "; the decay meets no noise floor (a noise-free response)";
+  }
+  if (!b.doubts.empty()) text += "; doubtful: " + joined(b.doubts);
+  return text;
 }
 
 std::string statusSentence(int status) {

@@ -8,6 +8,7 @@
 #include "cli_error.h"
 #include "output.h"
 #include "reverb_report.h"
+#include "status_messages.h"
 
 namespace tavrix::cli {
 
@@ -132,9 +133,17 @@ std::string panel(const Axes& a, const BandResult& band, const std::string& name
     times +=
         rangeName(ranges[k]) + " " + (std::isfinite(band.times[k]) ? fixed(band.times[k], 2) + " s" : "-");
   }
-  if (band.status != 0 && band.status != -11)
-    times = "not evaluated (status " + std::to_string(band.status) + ")";
+  if (!bandEvaluated(band)) {
+    times = "not evaluated: " + statusLabel(band.status);
+  } else if (band.method == DecayMethod::Plain) {
+    times += "   (plain)";
+  }
   s += text(a.x0 + a.w, a.y0 - 9, times, "end", 11);
+  // Why the band failed or is doubtful, in words, under the panel's name.
+  if (!bandEvaluated(band) || !band.doubts.empty()) {
+    const std::string why = bandEvaluated(band) ? "doubtful: " + band.doubts.front() : resultSentence(band);
+    s += text(a.x0 + 4, a.y0 + 12, why.substr(0, why.find(';')), "start", 10, " fill=\"#b03a2e\"");
+  }
 
   s += "<g clip-path=\"url(#" + clip + ")\">\n";
   s += polyline(a, band.levelCurveDb, band.onsetOffset * dt, dt, kLevelColour, 1);
@@ -156,8 +165,9 @@ std::string panel(const Axes& a, const BandResult& band, const std::string& name
 
 }  // namespace
 
-std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, BandResolution resolution,
-                         double blockSeconds, const std::vector<double>& ranges) {
+std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, const ReverbOptions& options,
+                         double blockSeconds) {
+  const std::vector<double>& ranges = options.ranges;
   const double dt = blockSeconds;
   // One time axis for all panels: from the start of the longest lead to the
   // end of the longest level curve.
@@ -196,8 +206,10 @@ std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, 
                     tMax,
                     dbMin,
                     5.0};
-    s += panel(axes, result.bands[static_cast<size_t>(i)],
-               bandName(resolution, result.bands[static_cast<size_t>(i)].band), dt, i, ranges);
+    s += panel(
+        axes, result.bands[static_cast<size_t>(i)],
+        bandLabel(options.bands.resolution, result.bands[static_cast<size_t>(i)].band, options.bandScale), dt,
+        i, ranges);
   }
   // Legend.
   const double ly = kTitleHeight + rows * kPanelHeight + 18;

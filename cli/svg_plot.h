@@ -10,8 +10,8 @@
 namespace tavrix::cli {
 
 // The SVG document for one analysed response (a position or the ensemble).
-std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, BandResolution resolution,
-                         double blockSeconds, const std::vector<double>& ranges);
+std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, const ReverbOptions& options,
+                         double blockSeconds);
 
 // Writes the document to a file; a failure is a processing error naming it.
 void writeTextFile(const std::string& path, const std::string& text);

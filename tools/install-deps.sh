@@ -3,7 +3,7 @@
 set -e
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsndfile1-dev $TAVRIX_EXTRA_PACKAGES; do
+for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsndfile1-dev libsoxr-dev $TAVRIX_EXTRA_PACKAGES; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0

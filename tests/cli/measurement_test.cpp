@@ -71,11 +71,11 @@ TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   const std::vector<std::string> lines = split(again.out, '\n');
   ASSERT_EQ(lines.size(), 1u + 7);
   for (size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> f =
-        split(lines[i], ',');  // source,band,frequency_hz,EDT_s,T20_s,T30_s,...
-    ASSERT_TRUE(f.size() >= 6 && rows.count(f[1])) << lines[i];
-    EXPECT_NEAR(std::stod(f[4]), rows[f[1]][2], 0.006) << lines[i];
-    EXPECT_NEAR(std::stod(f[5]), rows[f[1]][3], 0.006) << lines[i];
+    const std::vector<std::string> f = split(
+        lines[i], ',');  // source,source_rate_hz,analysed_rate_hz,band,frequency_hz,EDT_s,T20_s,T30_s,...
+    ASSERT_TRUE(f.size() >= 8 && rows.count(f[3])) << lines[i];
+    EXPECT_NEAR(std::stod(f[6]), rows[f[3]][2], 0.006) << lines[i];
+    EXPECT_NEAR(std::stod(f[7]), rows[f[3]][3], 0.006) << lines[i];
   }
 }
 

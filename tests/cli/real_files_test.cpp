@@ -1,0 +1,173 @@
+// Responses as users bring them: other sample rates, digital silence at the
+// end, short and gated decays, positions at different levels.
+#include <gtest/gtest.h>
+
+#if __has_include(<nlohmann/json.hpp>)
+#include <complex>
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_runner.h"
+#include "plain_decay.h"
+#include "tavrix.h"
+
+namespace tavrix::test {
+namespace {
+
+// A room as a sum of decaying modes with fixed frequencies and phases: one
+// continuous signal, so the same room can be sampled at any rate. Direct
+// sound at `start` seconds, a noise floor noiseDb below full scale (none for
+// noiseDb <= -200).
+std::vector<double> modalRoom(int rate, double seconds, double t60, double start, double noiseDb = -200,
+                              int modes = 500) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> uniform;
+  std::normal_distribution<double> gauss;
+  std::vector<double> x(static_cast<size_t>(seconds * rate), 0.0);
+  const size_t first = static_cast<size_t>(start * rate);
+  for (int m = 0; m < modes; ++m) {
+    const double f = 60 * std::pow(12000 / 60.0, uniform(random)), phase = 2 * M_PI * uniform(random);
+    const double amplitude = gauss(random) * 2e-3;
+    // exp((-6.908 / T60 + 2 pi i f) t) advanced one sample at a time.
+    const std::complex<double> step =
+        std::exp(std::complex<double>(-6.908 / t60, 2 * M_PI * f) / double(rate));
+    std::complex<double> z = amplitude * std::exp(std::complex<double>(0, phase));
+    for (size_t i = first; i < x.size(); ++i, z *= step) x[i] += z.real();
+  }
+  if (noiseDb > -200)
+    for (double& v : x) v += std::pow(10.0, noiseDb / 20) * gauss(random);
+  return x;
+}
+
+nlohmann::json reverbJson(const std::filesystem::path& file, const std::string& options = "") {
+  const RunResult r = runTavrix("reverb" + q(file) + " --format json --ranges 0,20,30" + options);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return r.exitCode == 0 ? nlohmann::json::parse(r.out) : nlohmann::json();
+}
+
+// T30 per band of the first position; NaN where the band gave none.
+std::vector<double> t30s(const nlohmann::json& doc) {
+  std::vector<double> t;
+  for (const auto& b : doc["positions"][0]["bands"])
+    t.push_back(b["times_s"]["T30"].is_null() ? NAN : b["times_s"]["T30"].get<double>());
+  return t;
+}
+
+TEST(CliRealFiles, OtherRatesAreResampledAndAnalysedInTheNominalBands) {
+  REQUIRE_CLI();
+  std::vector<double> reference;
+  for (int rate : {48000, 44100, 96000}) {
+    SCOPED_TRACE(rate);
+    TempFile f("cli_rate_" + std::to_string(rate) + ".wav");
+    writeWav(f.path, modalRoom(rate, 1.6, 0.7, 0.01, -75), 1, rate);
+    const nlohmann::json doc = reverbJson(f.path, " --low 250 --high 4000");
+    const auto& position = doc["positions"][0];
+    EXPECT_EQ(position["source_sample_rate"], rate);
+    EXPECT_EQ(position["sample_rate"], 48000);
+    EXPECT_EQ(position["resampled"], rate != 48000);
+    EXPECT_DOUBLE_EQ(position["bands"][2]["frequency_hz"].get<double>(), 1000.0);
+    const std::vector<double> t = t30s(doc);
+    if (reference.empty()) reference = t;
+    for (size_t b = 0; b < t.size(); ++b)
+      EXPECT_NEAR(t[b], reference[b], 0.02 * reference[b]) << "band " << b;
+  }
+  // At its own rate a 96 kHz file is analysed an octave up, and says so.
+  TempFile f("cli_rate_native.wav");
+  writeWav(f.path, modalRoom(96000, 1.6, 0.7, 0.01, -75), 1, 96000);
+  const nlohmann::json doc = reverbJson(f.path, " --low 1000 --high 1000 --native-rate");
+  const auto& band = doc["positions"][0]["bands"][0];
+  EXPECT_DOUBLE_EQ(band["frequency_hz"].get<double>(), 2000.0);
+  EXPECT_EQ(band["band"], "2 kHz");
+  EXPECT_EQ(band["nominal_band"], "1 kHz");
+}
+
+// A 16-bit file that ends in half a second of zeros gives what the file
+// without them gives, and no band reports the zeros as its noise.
+TEST(CliRealFiles, TrailingDigitalSilenceIsCut) {
+  REQUIRE_CLI();
+  std::vector<double> x = modalRoom(48000, 1.5, 0.6, 0.005, -65);
+  TempFile plain("cli_pcm.wav"), padded("cli_pcm_padded.wav");
+  ASSERT_EQ(writeWaveFile(plain.c_str(), x.data(), static_cast<int32_t>(x.size()), 48000), 0);
+  x.resize(x.size() + 24000, 0.0);
+  ASSERT_EQ(writeWaveFile(padded.c_str(), x.data(), static_cast<int32_t>(x.size()), 48000), 0);
+  const nlohmann::json a = reverbJson(plain.path), b = reverbJson(padded.path, " -v");
+  EXPECT_EQ(b["positions"][0]["silence_cut_s"], 0.5);
+  EXPECT_EQ(a["positions"][0]["bands"], b["positions"][0]["bands"]);
+  for (const auto& band : b["positions"][0]["bands"]) {
+    EXPECT_EQ(band["status"], 0) << band["band"];
+    EXPECT_GT(band["noise_level_db"].get<double>(), -100) << band["band"];
+  }
+  const RunResult kept = runTavrix("reverb" + q(padded.path) + " --keep-silence --format json");
+  EXPECT_NE(nlohmann::json::parse(kept.out)["positions"][0]["bands"], b["positions"][0]["bands"]);
+}
+
+// What cannot be measured is only what holds too little decay: a 0.3 s
+// response of a small room, and a hall whose noise was gated to zero.
+TEST(CliRealFiles, ShortAndGatedDecaysGiveTimesInEveryOctave) {
+  REQUIRE_CLI();
+  const struct {
+    const char* name;
+    double seconds, t60, gateSeconds;
+  } rooms[] = {{"cli_short.wav", 0.3, 0.2, 0}, {"cli_gated.wav", 4.0, 1.5, 1.9}};
+  for (const auto& room : rooms) {
+    SCOPED_TRACE(room.name);
+    // The short decay is made of more modes, as a small room's response is denser per second.
+    std::vector<double> x =
+        modalRoom(48000, room.seconds, room.t60, 0.005, -80, room.seconds < 1 ? 3000 : 500);
+    if (room.gateSeconds > 0)
+      std::fill(x.begin() + static_cast<std::ptrdiff_t>(room.gateSeconds * 48000), x.end(), 0.0);
+    TempFile f(room.name);
+    writeWav(f.path, x, 1, 48000);
+    const nlohmann::json doc = reverbJson(f.path, " --high 4000");
+    for (const auto& band : doc["positions"][0]["bands"]) {
+      SCOPED_TRACE(band["band"].get<std::string>());
+      EXPECT_NE(band["result"], "failed");
+      ASSERT_FALSE(band["times_s"]["T20"].is_null()) << band["status_text"];
+      // Few modes beat in the lower octaves of a short decay.
+      const double margin = band["frequency_hz"].get<double>() < 1000 ? 0.25 : 0.15;
+      EXPECT_NEAR(band["times_s"]["T20"].get<double>(), room.t60, margin * room.t60);
+      if (!band["noise_level_db"].is_null()) {
+        EXPECT_GT(band["noise_level_db"].get<double>(), -200);
+      }
+    }
+  }
+}
+
+// Plain backward integration of an exact exponential: the truncation at the
+// window end lies 10 dB or more below every evaluated range, so the times
+// are within half a percent. A decay that ends on a floor gives none.
+TEST(CliRealFiles, PlainIntegrationOnlyOfDecaysThatMeetNoFloor) {
+  const double fs = 1000, t60 = 1.2;
+  std::vector<double> clean, floored;
+  for (int i = 0; i < 1200; ++i) {
+    const double db = -60.0 * i / (t60 * fs);  // ends 60 dB down
+    clean.push_back(db);
+    floored.push_back(10 * std::log10(std::pow(10.0, db / 10) + 1e-4));  // floor at -40 dB
+  }
+  const cli::PlainDecay d = cli::plainDecay(clean, {0, 20, 30, 50}, fs);
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_NEAR(d.times[k], t60, 0.005 * t60) << k;
+    EXPECT_GT(d.fitQuality[k], 0.999);
+  }
+  EXPECT_TRUE(std::isnan(d.times[3]));      // -55 dB lies less than 10 dB above the end
+  EXPECT_NEAR(d.endLevelDb, -56.63, 0.01);  // the mean energy of -54 ... -60 dB
+  const cli::PlainDecay f = cli::plainDecay(floored, {0, 20}, fs);
+  EXPECT_FALSE(f.stillFalling);
+  EXPECT_TRUE(std::isnan(f.times[0]) && std::isnan(f.times[1]));
+}
+
+TEST(CliRealFiles, EnsembleOfUnequalLevelsWarns) {
+  REQUIRE_CLI();
+  std::vector<double> x = modalRoom(48000, 1.5, 0.6, 0.005, -70);
+  TempFile loud("cli_loud.wav"), quiet("cli_quiet.wav");
+  writeWav(loud.path, x, 1, 48000);
+  for (double& v : x) v *= 0.01;  // 40 dB down
+  writeWav(quiet.path, x, 1, 48000);
+  const RunResult r = runTavrix("reverb" + q(loud.path) + q(quiet.path) + " --format json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("differ by up to 40.0 dB"), std::string::npos) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["warnings"].size(), 1u);
+}
+
+}  // namespace
+}  // namespace tavrix::test
+#endif
