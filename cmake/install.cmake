@@ -53,4 +53,15 @@ include(CPack)
 # uninstrumented python cannot load an instrumented library.
 if(TAVRIX_TESTS AND NOT TAVRIX_SANITIZE)
   add_subdirectory(${CMAKE_SOURCE_DIR}/tests/install ${CMAKE_BINARY_DIR}/tests/install)
+  # Debian's interpreter: the first python3 on PATH may be one without numpy.
+  set(TAVRIX_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with numpy and pytest for the package's tests")
+  execute_process(COMMAND ${TAVRIX_PYTHON} -c "import numpy, pytest" RESULT_VARIABLE TAVRIX_PYTHON_MISSING
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(TAVRIX_PYTHON_MISSING)
+    message(STATUS "Python package tests skipped: ${TAVRIX_PYTHON} lacks numpy or pytest (make deps)")
+  else()
+    add_test(NAME python COMMAND ${TAVRIX_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_SOURCE_DIR}/python/tests
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/python)
+    set_tests_properties(python PROPERTIES ENVIRONMENT "TAVRIX_LIBRARY=$<TARGET_FILE:tavrix>")
+  endif()
 endif()
