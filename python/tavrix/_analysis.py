@@ -3,6 +3,7 @@
 import collections
 import ctypes
 import math
+import numbers
 import warnings
 
 import numpy as np
@@ -241,7 +242,7 @@ class Reverberation(Handle):
         names = [_range_name(v) for v in r]
         t = {n: (float(v) if evaluated and v != _NOT_REACHED else math.nan) for n, v in zip(names, times)}
         q = {n: (float(v) if evaluated else math.nan) for n, v in zip(names, fits)}
-        if isinstance(band, int):
+        if isinstance(band, numbers.Integral):
             freq = band_frequency(self.resolution, band)
             label = band_label(freq)
         else:
@@ -304,7 +305,7 @@ class Sti(Handle):
         x = as_signal(response, "response")
         x, rate = _at_design_rate(x, float(rate), "response")
         self._own(lib().initSpeechTransmissionIndex(ptr(x), x.size, rate), "Sti")
-        if lib().getSpeechTansmissionIndex(self.handle, True, False) == -1.0:
+        if lib().getModulationTransferFunction(self.handle, ptr(np.empty(14)), 7) != 0:
             self.close()
             raise NotReadyError("no modulation transfer matrix: the response is silent in a band or holds NaN "
                                 "or infinite samples")

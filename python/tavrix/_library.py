@@ -257,12 +257,6 @@ def ptr(a):
     return a.ctypes.data_as(_pd)
 
 
-def check_rate(rate, what):
-    """The band filters are fixed 48 kHz designs; other rates would shift every band."""
-    if not (np.isfinite(rate) and rate > 0):
-        raise ArgumentError(f"sample rate must be a positive number of hertz, not {rate}")
-
-
 class Handle:
     """An object in one of the library's tables, released by ``close()``, by
     leaving a ``with`` block, or when it is garbage-collected."""
@@ -288,6 +282,7 @@ class Handle:
 
     @property
     def closed(self):
+        """True once the library object has been released."""
         return not getattr(self, "_finalizer", None) or not self._finalizer.alive
 
     def close(self):
