@@ -129,3 +129,10 @@ def test_readme_folder_example(tmp_path):
     office = [float(v) for v in lines[2].split()[1:]]
     np.testing.assert_allclose(hall[1:6], 1.6, rtol=0.15)
     np.testing.assert_allclose(office[1:6], 0.5, rtol=0.15)
+
+
+def test_table_as_dataframe(room):
+    pandas = pytest.importorskip("pandas")
+    frame = tavrix.reverberation(room, FS, ranges=(0, 30)).to_dataframe()
+    assert isinstance(frame, pandas.DataFrame) and len(frame) == 7
+    assert list(frame.columns[:6]) == ["band", "frequency_hz", "EDT_s", "T30_s", "r2_EDT", "r2_T30"]
