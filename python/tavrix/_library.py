@@ -229,7 +229,7 @@ def as_signal(x, name="signal", allow_empty=False):
 
     Floats of any precision are taken as they are; int16 and int32 PCM are
     scaled by 2^15 and 2^31. A 2-D array is refused (choose a channel)."""
-    a = np.asarray(x)
+    a = np.asarray(x) if isinstance(x, np.ndarray) else np.asarray(x, dtype=np.float64)
     if a.ndim == 2:
         axis = 0 if a.shape[0] < a.shape[1] else 1
         raise ArgumentError(

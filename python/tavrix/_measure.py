@@ -1,6 +1,7 @@
 """Sweeps and impulse responses, filter banks, spectra and files."""
 
 import collections
+import ctypes
 import os
 
 import numpy as np
@@ -14,7 +15,7 @@ from ._library import (
     ArgumentError,
     FileError,
     Handle,
-    TavrixError,
+    NotReadyError,
     as_signal,
     encode_path,
     lib,
@@ -178,20 +179,23 @@ class Sweep(Handle):
                 )
         return self.response
 
+    def _nfft(self):
+        n = lib().getNFFT(self.handle)
+        if n < 0:
+            raise NotReadyError("no impulse response yet: call impulse_response(recording) first")
+        return n
+
     @property
     def response(self):
         """The last impulse response."""
-        n = lib().getNFFT(self.handle)
-        if n < 0:
-            raise TavrixError("no impulse response yet: call impulse_response(recording) first")
-        out = np.empty(n)
+        out = np.empty(self._nfft())
         lib().getImpulseResponse(self.handle, ptr(out))
         return out
 
     def envelope(self, band=None, bands="octave"):
         """Hilbert envelope of the response, broadband (``band=None``) or of one
         band of ``bands`` (filtered time-reversed from rest)."""
-        out = np.empty(self.response.size)
+        out = np.empty(self._nfft())
         if band is None:
             lib().getImpulseResponseHilbert(self.handle, ptr(out))
         else:
@@ -202,9 +206,8 @@ class Sweep(Handle):
 
     def band_response(self, band, bands="octave"):
         """The response filtered time-reversed, from rest, through one band (or 'A'/'C')."""
-        n = self.response.size
+        out = np.empty(self._nfft())
         self._bank(bands)
-        out = np.empty(n)
         if lib().getFilteredImpulseResponse(self.handle, ptr(out), band_id(band)) != 0:
             raise ArgumentError(f"band {band!r} is not a {bands} band")
         return out
@@ -215,7 +218,7 @@ class Sweep(Handle):
 
     def write_response(self, path):
         """Writes the impulse response as a 32-bit float WAV file."""
-        self.response  # raises without one
+        self._nfft()  # raises without a response
         if lib().getImpulseResponseFile(self.handle, encode_path(path)) != 0:
             raise FileError(f"{os.fspath(path)}: cannot be written")
 
@@ -243,7 +246,7 @@ class Sweep(Handle):
     def magnitude_response(self, reference_hz=0.0):
         """Narrow-band magnitude response (frequency, level_db); levels relative
         to the bin nearest ``reference_hz`` unless it is 0."""
-        m = self.response.size // 2 + 1
+        m = self._nfft() // 2 + 1
         level, freq = np.empty(m), np.empty(m)
         if lib().getMagnitudeResponseForMicCal(self.handle, ptr(level), ptr(freq), float(reference_hz)) != 0:
             raise ArgumentError(f"reference_hz must be finite, not {reference_hz}")
@@ -301,8 +304,6 @@ def read_wav(path):
     """Reads a mono WAV file (16/24/32-bit PCM or 32-bit float): (samples, rate)."""
     _require_file(path)
     L = lib()
-    import ctypes
-
     data = ctypes.POINTER(ctypes.c_double)()
     rate = ctypes.c_double()
     n = ctypes.c_int32()

@@ -82,3 +82,24 @@ def test_filter_bank_passes_its_band_and_keeps_state():
     with tavrix.FilterBank("third", 28, 32) as a, tavrix.FilterBank("third", 28, 32) as b:
         whole = a.filter(x, 30)
         np.testing.assert_allclose(np.concatenate([b.filter(x[:300], 30), b.filter(x[300:], 30)]), whole)
+
+
+def test_calibration_of_a_flat_system_and_a_calibrated_file(tmp_path):
+    with tavrix.Sweep(rate=FS, start=20, stop=20000, seconds=2, tail=1) as sweep:
+        recording = np.concatenate([np.zeros(480), 0.25 * sweep.samples, np.zeros(FS)])
+        sweep.calibrate(recording, window=0.05)
+        f, level, phase = sweep.octave_response(3, reference_hz=1000)
+        assert f.size == 31 and f[0] == pytest.approx(19.95, abs=0.01)
+        flat = (f > 100) & (f < 10000)
+        np.testing.assert_allclose(level[flat], 0.0, atol=0.5)
+        narrow = sweep.magnitude_response()
+        assert narrow.level_db[np.searchsorted(narrow.frequency, 1000)] == pytest.approx(20 * np.log10(0.25), abs=0.5)
+    # Pascals: k = 2e-5 * 10^(L/20), L = 20 log10(2^23) - (sensitivity + 26) - 20 log10(gain factor) + adjust + 1.66.
+    x = 0.5 * np.sin(np.arange(4800) / 10)
+    tavrix.write_wav(tmp_path / "in.wav", x, FS)
+    stored, _ = tavrix.read_wav(tmp_path / "in.wav")
+    tavrix.calibrate_wav(tmp_path / "in.wav", tmp_path / "pa.wav", sensitivity_db=-30, gain_db=6, adjust_db=1.0)
+    pa, rate = tavrix.read_wav(tmp_path / "pa.wav")
+    L = 20 * np.log10(2**23) - (-30 + 26) - 20 * np.log10(2) + 1.0 + 1.66
+    assert rate == FS
+    np.testing.assert_allclose(pa, stored * 2e-5 * 10 ** (L / 20), rtol=1e-6)
