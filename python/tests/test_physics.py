@@ -1,5 +1,8 @@
 """The binding's results against closed forms of the acoustics."""
 
+import sys
+import types
+
 import numpy as np
 import pytest
 from conftest import FS, decaying_noise
@@ -103,3 +106,23 @@ def test_calibration_of_a_flat_system_and_a_calibrated_file(tmp_path):
     L = 20 * np.log10(2**23) - (-30 + 26) - 20 * np.log10(2) + 1.0 + 1.66
     assert rate == FS
     np.testing.assert_allclose(pa, stored * 2e-5 * 10 ** (L / 20), rtol=1e-6)
+
+
+def test_other_rates_are_resampled_when_scipy_is_there(monkeypatch):
+    # A stand-in for scipy.signal.resample_poly (linear interpolation) checks the
+    # rate ratio handed to it; the decay keeps its time constant.
+    calls = []
+
+    def resample_poly(x, up, down):
+        calls.append((up, down))
+        n = len(x) * up // down
+        return np.interp(np.arange(n) * down / up, np.arange(len(x)), x)
+
+    signal = types.SimpleNamespace(resample_poly=resample_poly)
+    monkeypatch.setitem(sys.modules, "scipy", types.SimpleNamespace(signal=signal))
+    monkeypatch.setitem(sys.modules, "scipy.signal", signal)
+    x44 = resample_poly(decaying_noise(1.0), 147, 160)
+    with pytest.warns(UserWarning, match="resampled from 44100 Hz"):
+        table = tavrix.reverberation(x44, 44100)
+    assert calls[-1] == (160, 147)
+    assert table[3].t30 == pytest.approx(1.0, rel=0.05)
