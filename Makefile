@@ -36,6 +36,12 @@ test-asan: deps
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
+# The Debian package of the library, header, tool and CMake/pkg-config files:
+# $(BUILD)/tavrix_<version>_<arch>.deb, for `apt-get install ./$(BUILD)/tavrix_*.deb`.
+.PHONY: package
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 demo: build
 	./$(BUILD)/cli/tavrix demo
 

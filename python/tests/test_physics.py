@@ -1,0 +1,128 @@
+"""The binding's results against closed forms of the acoustics."""
+
+import sys
+import types
+
+import numpy as np
+import pytest
+from conftest import FS, decaying_noise
+
+import tavrix
+
+
+@pytest.mark.parametrize("bands,t60", [("octave", 1.0), ("third", 1.0), ("octave", 0.4)])
+def test_synthetic_room_reverberation_times(bands, t60):
+    x = decaying_noise(t60)
+    table = tavrix.reverberation(x, FS, bands=bands, ranges=(0, 20, 30))
+    mid = [r for r in table if 250 <= r.frequency <= 4100]
+    assert len(mid) == (5 if bands == "octave" else 13)
+    for r in mid:
+        # One noise realisation: T30 is steady, EDT and T20 fluctuate more.
+        assert r.status == 0 and r.status_text == "ok"
+        assert r.t30 == pytest.approx(t60, rel=0.05)
+        assert r.t20 == pytest.approx(t60, rel=0.2) and r.edt == pytest.approx(t60, rel=0.5)
+        assert r.r2["T30"] > 0.98 and r.dynamic_range_db > 40 and np.isfinite(r.curvature_percent)
+    assert [r.label for r in table][:2] == (["125 Hz", "250 Hz"] if bands == "octave" else ["100 Hz", "125 Hz"])
+    # Ranges in any order and number come back in that order.
+    again = tavrix.reverberation(x, FS, ranges=(30, 10))[3]
+    assert list(again.times) == ["T30", "T10"] and np.isnan(again.edt)
+
+
+def test_exponential_decay_modulation_transfer():
+    # m(F) = 1 / sqrt(1 + (2 pi F T / 13.8)^2) for an exponential decay of reverberation time T.
+    t60 = 0.8
+    result = tavrix.sti(decaying_noise(t60, seconds=3.0), FS)
+    F = result.modulation_frequencies
+    m = 1 / np.sqrt(1 + (2 * np.pi * F * t60 / 13.8) ** 2)
+    assert result.mtf.shape == (7, 14)
+    # The envelope of one noise realisation fluctuates: compare the mean over
+    # the bands and the wide (smoother) 4 and 8 kHz bands.
+    np.testing.assert_allclose(result.mtf.mean(axis=0), m, atol=0.05)
+    np.testing.assert_allclose(result.mtf[5:], np.tile(m, (2, 1)), atol=0.05)
+    # Noise far below the speech changes nothing; noise as loud as the speech halves m.
+    quiet = tavrix.sti(decaying_noise(t60, seconds=3.0), FS, signal_db=[90] * 7, noise_db=[0] * 7)
+    assert quiet.index == pytest.approx(result.index, abs=1e-6)
+    with tavrix.Sti(decaying_noise(t60, seconds=3.0), FS) as a:
+        loud = a.index(signal_db=[60] * 7, noise_db=[60] * 7)
+        assert loud < result.index - 0.05 and a.index(female=True) != result.index
+
+
+def test_sweep_deconvolves_a_delayed_copy_and_writes_its_file(tmp_path):
+    with tavrix.Sweep(rate=FS, start=50, stop=20000, seconds=1, tail=1, fade=True) as sweep:
+        s = sweep.samples
+        assert s.size == FS and np.max(np.abs(s)) <= 1.0
+        recording = np.concatenate([np.zeros(100), 0.5 * s, np.zeros(FS)])
+        ir = sweep.impulse_response(recording)
+        assert ir.size == 2 ** 17 and np.argmax(np.abs(ir)) == 100
+        assert ir[100] == pytest.approx(0.5, rel=0.05)
+        sweep.write(tmp_path / "sweep.wav", gain_db=-6)
+        samples, rate = tavrix.read_wav(tmp_path / "sweep.wav")
+        assert rate == FS and samples.size == int(0.2 * FS) + FS + 2 * FS
+        expected = np.round(s * 10 ** (-6 / 20) * 0.99 * 32768) / 32768
+        np.testing.assert_allclose(samples[int(0.2 * FS):][: s.size], expected, atol=1.5 / 32768)
+        tavrix.write_wav(tmp_path / "rec.wav", recording, FS)
+        # The file route gives the same response, scaled by the writer's 0.99.
+        np.testing.assert_allclose(sweep.impulse_response(tmp_path / "rec.wav"), 0.99 * ir, atol=2e-3)
+        assert sweep.envelope().size == ir.size and sweep.band_response(10).size == ir.size
+
+
+def test_spectrum_of_a_sine_on_a_bin():
+    k = 1000
+    x = np.sin(2 * np.pi * k * np.arange(65536) / 65536)
+    f, level = tavrix.spectrum(x, rate=FS)
+    assert f[k] == pytest.approx(k * FS / 65536) and level.size == 32769
+    assert level[k] == pytest.approx(-6.02, abs=0.01) and level[k + 50] < -100
+
+
+def test_filter_bank_passes_its_band_and_keeps_state():
+    t = np.arange(FS) / FS
+    with tavrix.FilterBank("octave") as bank:
+        assert bank.frequencies[bank.bands.index(10)] == pytest.approx(1000)
+        y = bank.filter(np.sin(2 * np.pi * 1000 * t), 10)
+        assert np.std(y[FS // 2:]) == pytest.approx(np.sqrt(0.5), rel=0.05)
+        assert np.std(bank.filter(np.sin(2 * np.pi * 125 * t), 10)[FS // 2:]) < 0.01
+    x = np.random.default_rng(2).standard_normal(1000)
+    with tavrix.FilterBank("third", 28, 32) as a, tavrix.FilterBank("third", 28, 32) as b:
+        whole = a.filter(x, 30)
+        np.testing.assert_allclose(np.concatenate([b.filter(x[:300], 30), b.filter(x[300:], 30)]), whole)
+
+
+def test_calibration_of_a_flat_system_and_a_calibrated_file(tmp_path):
+    with tavrix.Sweep(rate=FS, start=20, stop=20000, seconds=2, tail=1) as sweep:
+        recording = np.concatenate([np.zeros(480), 0.25 * sweep.samples, np.zeros(FS)])
+        sweep.calibrate(recording, window=0.05)
+        f, level, phase = sweep.octave_response(3, reference_hz=1000)
+        assert f.size == 31 and f[0] == pytest.approx(19.95, abs=0.01)
+        flat = (f > 100) & (f < 10000)
+        np.testing.assert_allclose(level[flat], 0.0, atol=0.5)
+        narrow = sweep.magnitude_response()
+        assert narrow.level_db[np.searchsorted(narrow.frequency, 1000)] == pytest.approx(20 * np.log10(0.25), abs=0.5)
+    # Pascals: k = 2e-5 * 10^(L/20), L = 20 log10(2^23) - (sensitivity + 26) - 20 log10(gain factor) + adjust + 1.66.
+    x = 0.5 * np.sin(np.arange(4800) / 10)
+    tavrix.write_wav(tmp_path / "in.wav", x, FS)
+    stored, _ = tavrix.read_wav(tmp_path / "in.wav")
+    tavrix.calibrate_wav(tmp_path / "in.wav", tmp_path / "pa.wav", sensitivity_db=-30, gain_db=6, adjust_db=1.0)
+    pa, rate = tavrix.read_wav(tmp_path / "pa.wav")
+    L = 20 * np.log10(2**23) - (-30 + 26) - 20 * np.log10(2) + 1.0 + 1.66
+    assert rate == FS
+    np.testing.assert_allclose(pa, stored * 2e-5 * 10 ** (L / 20), rtol=1e-6)
+
+
+def test_other_rates_are_resampled_when_scipy_is_there(monkeypatch):
+    # A stand-in for scipy.signal.resample_poly (linear interpolation) checks the
+    # rate ratio handed to it; the decay keeps its time constant.
+    calls = []
+
+    def resample_poly(x, up, down):
+        calls.append((up, down))
+        n = len(x) * up // down
+        return np.interp(np.arange(n) * down / up, np.arange(len(x)), x)
+
+    signal = types.SimpleNamespace(resample_poly=resample_poly)
+    monkeypatch.setitem(sys.modules, "scipy", types.SimpleNamespace(signal=signal))
+    monkeypatch.setitem(sys.modules, "scipy.signal", signal)
+    x44 = resample_poly(decaying_noise(1.0), 147, 160)
+    with pytest.warns(UserWarning, match="resampled from 44100 Hz"):
+        table = tavrix.reverberation(x44, 44100)
+    assert calls[-1] == (160, 147)
+    assert table[3].t30 == pytest.approx(1.0, rel=0.05)
