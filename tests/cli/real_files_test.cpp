@@ -55,6 +55,7 @@ std::vector<double> t30s(const nlohmann::json& doc) {
 TEST(CliRealFiles, OtherRatesAreResampledAndAnalysedInTheNominalBands) {
   REQUIRE_CLI();
   std::vector<double> reference;
+  double stiReference = 0;
   for (int rate : {48000, 44100, 96000}) {
     SCOPED_TRACE(rate);
     TempFile f("cli_rate_" + std::to_string(rate) + ".wav");
@@ -69,6 +70,11 @@ TEST(CliRealFiles, OtherRatesAreResampledAndAnalysedInTheNominalBands) {
     if (reference.empty()) reference = t;
     for (size_t b = 0; b < t.size(); ++b)
       EXPECT_NEAR(t[b], reference[b], 0.02 * reference[b]) << "band " << b;
+    const RunResult sti = runTavrix("sti" + q(f.path) + " --format json");
+    ASSERT_EQ(sti.exitCode, 0) << sti.err;
+    const double index = nlohmann::json::parse(sti.out)["sti"];
+    if (rate == 48000) stiReference = index;
+    EXPECT_NEAR(index, stiReference, 0.003);
   }
   // At its own rate a 96 kHz file is analysed an octave up, and says so.
   TempFile f("cli_rate_native.wav");
