@@ -148,7 +148,7 @@ std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<doub
   for (size_t k = 0; k < ranges.size(); ++k) {
     // The early decay is not expected to be straight; the ranges from -5 dB are.
     if (ranges[k] >= 10 && std::isfinite(r.times[k]) && r.fitQuality[k] < kDoubtfulFit) {
-      doubts.push_back("r2 of " + rangeName(ranges[k]) + " " + fixed(r.fitQuality[k], 3) + " below 0.98");
+      doubts.push_back("r2 of " + rangeName(ranges[k]) + " " + fixed(r.fitQuality[k], 4) + " below 0.98");
     }
   }
   if (std::fabs(r.curvature) > kDoubtfulCurvature) {
