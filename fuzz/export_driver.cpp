@@ -314,7 +314,7 @@ std::vector<Export> exports() {
   });
   add("getESSFile", [] {
     const int32_t h = impulses.any(), slot = slotOf(h);
-    if (slot >= 0 && models[slot].rate * (models[slot].tail + 1.2) > 1e6) return;  // long, not wrong
+    if (slot >= 0 && models[slot].rate * (models[slot].tail + 1.2) > 2e5) return;  // long, not wrong
     const bool toFile = chance(0.9);
     const int32_t status = getESSFile(h, toFile ? output->wide() : nullptr, value({0.0, -6.0, 3.0}));
     FUZZ_CHECK(status == 0 || status == -1);

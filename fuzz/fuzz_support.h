@@ -45,7 +45,7 @@ class ScratchFile {
   explicit ScratchFile(const std::string& name) {
     path_ = std::filesystem::temp_directory_path() /
             ("tavrix-fuzz-" + std::to_string(TAVRIX_FUZZ_PID) + "-" + name);
-    // Scratch names are plain ASCII, so each byte is one UTF-16 code unit.
+    // Scratch paths are taken to be ASCII (one UTF-16 code unit a byte).
     for (char c : path_.string()) wide_ += static_cast<char16_t>(static_cast<unsigned char>(c));
   }
   ~ScratchFile() {
