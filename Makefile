@@ -10,7 +10,7 @@ WINDOWS_BUILD ?= build-windows
 WITH_WINDOWS ?= $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
                    command -v wine >/dev/null 2>&1 && echo yes)
 
-.PHONY: all deps build test test-asan demo bench clean windows-deps windows test-windows
+.PHONY: all deps build test test-asan demo bench clean windows-deps windows test-windows fuzz fuzz-build fuzz-ci
 
 all: build
 
@@ -42,6 +42,25 @@ test-asan: deps
 package: build
 	cd $(BUILD) && cpack -G DEB
 
+# libFuzzer targets, built with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, each run for FUZZ_SECONDS on a seed corpus made
+# by fuzz/make_corpus.py. A crash, leak or broken contract fails the run and
+# leaves the input in $(FUZZ_BUILD)/crashes/. `make fuzz-ci` is the short run CI makes.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CI_SECONDS ?= 30
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DTAVRIX_FUZZ=ON -DTAVRIX_SANITIZE=ON -DTAVRIX_TESTS=OFF -DTAVRIX_CLI=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	sh fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-ci:
+	$(MAKE) fuzz FUZZ_SECONDS=$(FUZZ_CI_SECONDS)
+
 demo: build
 	./$(BUILD)/cli/tavrix demo
 
@@ -65,4 +84,4 @@ test-windows: windows
 	WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wineprefix wineserver -k 2>/dev/null || true
 
 clean:
-	rm -rf $(BUILD) build-asan build-bench $(WINDOWS_BUILD)
+	rm -rf $(BUILD) build-asan build-bench $(WINDOWS_BUILD) $(FUZZ_BUILD)

@@ -28,6 +28,14 @@
  *   come back as -1 or the negative codes listed with each function; a failed
  *   memory allocation inside a call is reported as that call's failure value.
  * - The library holds no locks: call it from one thread at a time.
+ * - Sample rates: a rate given as an argument or read from a file is used as
+ *   it is, however unusual (1 Hz, 10 MHz, 44 100 Hz for the 48 kHz filter
+ *   designs). The analyses run and return what their arithmetic gives: the
+ *   fixed filter designs' band frequencies scale by rate / 48000, seconds
+ *   become rate-times-as-many samples, and a result at an absurd rate is a
+ *   well-defined number, not a room measurement. Rates a call cannot work
+ *   with (0, negative, subnormal, NaN, beyond 2^31 - 1 in a file) are
+ *   refused with that call's failure code.
  */
 #ifndef TAVRIX_H
 #define TAVRIX_H
@@ -162,7 +170,12 @@ TAVRIX_API int32_t setESSFade(int32_t handle, bool fade);
  *   - duration <= 0 or > 180 s; startFrequency <= 0;
  *     startFrequency >= endFrequency; endFrequency > sampleRate / 2;
  *   - tailDuration < 1 or > 32 s;
- *   - a sweep longer than 2^31 - 1 samples. */
+ *   - a sweep longer than 2^31 - 1 samples, or shorter than 2 (the first
+ *     sample is always 0, so one sample excites nothing);
+ *   - settings that cannot give finite samples: a subnormal sampleRate, a
+ *     ratio endFrequency / startFrequency beyond the double range (a start
+ *     frequency such as 5e-324 Hz), or any other combination whose sweep
+ *     would hold a NaN or infinity or only zeros. */
 TAVRIX_API int32_t generateESS(int32_t handle, double sampleRate, double startFrequency,
                                double endFrequency, double duration, double tailDuration);
 
@@ -199,12 +212,16 @@ TAVRIX_API int32_t getESSFile(int32_t handle, const tavrix_char* file, double ga
 TAVRIX_API int32_t processInputSignal(int32_t handle, const double* recording, int32_t n);
 
 /* As processInputSignal with the recording read from a mono WAV file (see
- * readWaveFile) and multiplied by 10^(gainDb/20); the file's sample rate
- * becomes the measurement's. Returns nfft, or -1: for an empty slot, a null
- * path or a non-finite gain (nothing changed); for an unreadable, malformed
- * or unsupported file, or a path with an unpaired surrogate (the previous
- * recording is gone, so getNFFT fails until the next recording; the earlier
- * responses stay readable); for a deconvolution failure as above. */
+ * readWaveFile) and multiplied by 10^(gainDb/20). Once the file's samples
+ * are read, its sample rate becomes the measurement's (also when the
+ * deconvolution then fails): getESSFile, getImpulseResponseFile and the
+ * calibration calls use it from then on. Returns nfft, or -1: for an empty
+ * slot, a null path or a non-finite gain (nothing changed); for an
+ * unreadable, malformed or unsupported file, or a path with an unpaired
+ * surrogate (the previous recording is gone, and with it the responses
+ * computed from it, so getNFFT and every response getter fail until the next
+ * successful processing call; the sample rate and the sweep are kept); for a
+ * deconvolution failure as above. */
 TAVRIX_API int32_t processInputSignalFile(int32_t handle, const tavrix_char* file, double gainDb);
 
 /* Copies the impulse response (getNFFT values) into out, which the caller
@@ -212,8 +229,14 @@ TAVRIX_API int32_t processInputSignalFile(int32_t handle, const tavrix_char* fil
 TAVRIX_API int32_t getImpulseResponse(int32_t handle, double* out);
 
 /* The FFT length of the last deconvolution = the impulse response length;
- * -1 for an empty slot, before a sweep and a recording are both held, or
- * before any deconvolution succeeded. */
+ * -1 for an empty slot or while the measurement holds no impulse response:
+ * before a sweep and a recording were deconvolved, and after a failed
+ * processInputSignalFile. Every call that writes the response or values per
+ * bin (getImpulseResponse, getImpulseResponseHilbert,
+ * getFilteredImpulseResponse and its Hilbert variant, getImpulseResponseFile
+ * and the calibration response calls) fails with -1 and writes nothing
+ * whenever this returns -1, and otherwise writes exactly the lengths derived
+ * from this value. */
 TAVRIX_API int32_t getNFFT(int32_t handle);
 
 /* Writes the impulse response (getNFFT samples) as a mono 32-bit float WAV
@@ -310,7 +333,12 @@ TAVRIX_API int32_t getMagnitudeResponseForMicCal(int32_t handle, double* levelDb
  * per octave, f = 1000 * 10^(0.3*m/b) Hz from m = -17*b/3 (19.95 Hz) on:
  * 10*b + 1 values at 48 kHz (up to 19 953 Hz), 11*b + 1 at 96 kHz, 12*b + 1
  * at 192 kHz (the rate taken truncated), into levelDb with the point
- * frequencies into frequency. With setAverageFFTtoOctaveFraction(true) (the
+ * frequencies into frequency. The rate is the measurement's: the generateESS
+ * rate, or the rate of the last file processInputSignalFile read (a file can
+ * change it; readWaveFile on that file tells the host which). Arrays of
+ * 12*b + 1 values are enough at every rate; the count written is the one
+ * above for the rate, and nothing at any other rate. With
+ * setAverageFFTtoOctaveFraction(true) (the
  * default) each value is the mean linear magnitude of the bins within a
  * quarter of the point spacing either side of f, else the bin nearest f.
  * Normalised to the point nearest referenceFrequency unless it is 0. 0; -1
@@ -634,14 +662,18 @@ TAVRIX_API int32_t writeWaveFile(const tavrix_char* file, const double* samples,
  * are divided by 2^(bits - 1); every sample passes through single precision.
  * On success returns 0, *samples points to *n doubles that the library
  * allocated (release them with deleteDouble, even when *n is 0) and
- * *sampleRate holds the file's rate. Failures allocate nothing and set
- * *samples to null (when samples is not null):
+ * *sampleRate holds the file's rate, a whole number from 1 to 2^31 - 1 (see
+ * the general rules on unusual rates). Failures allocate nothing and set
+ * *samples to null whenever samples is not null, whatever else is null:
  *   -10 for a format tag other than 1 (PCM) or 3 (float), for example
  *       WAVE_FORMAT_EXTENSIBLE;
  *   -1  for null arguments, a path with an unpaired surrogate, a missing or
  *       unreadable file, a file that is not RIFF/WAVE, several channels,
- *       other sample sizes (8, 64 bits, float other than 32 bits), any chunk
- *       between "fmt " and "data", or a data chunk shorter than it declares.
+ *       other sample sizes (8, 64 bits, float other than 32 bits), a format
+ *       chunk declaring fewer than 16 bytes, a sample rate field of 0 or
+ *       above 2^31 - 1, any chunk between "fmt " and "data", or a data chunk
+ *       shorter than it declares (byte rate, block align and the RIFF size
+ *       are not checked).
  *       Once the header has been read, *sampleRate and *n hold its values
  *       even if the samples then fail. */
 TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, double* sampleRate,
@@ -657,8 +689,12 @@ TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, doubl
  *     + adjustDb + trim/2000 + (highCorrection ? 2.9 : 1.66) dB,
  * the gain rounded half away from zero to a whole factor (3 dB acts as 0 dB,
  * 6 dB as a factor 2). unused is accepted and ignored, whatever its value.
- * Returns 0; -1 for a null path, a NaN or infinite level argument, a gainDb
- * below about -6.02 (a factor of 0), or an unreadable input; -10 for an input
+ * Returns 0; -1 for a null path, a NaN or infinite level argument, levels
+ * whose factor k is not a positive normal double (a gainDb below about -6.02
+ * rounds to a factor of 0; finite but extreme levels such as a sensitivityDb
+ * of 1e308 underflow to 0 or below the normal range, others overflow to
+ * infinity), or an unreadable input (see readWaveFile, which also refuses a
+ * rate of 0); -10 for an input
  * whose format tag is neither PCM nor float. On these failures nothing is
  * written. Without writeUff also -1 when the output cannot be created. With
  * writeUff an output that cannot be created or written is not reported: the

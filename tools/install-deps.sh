@@ -3,7 +3,9 @@
 set -e
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsndfile1-dev libsoxr-dev $TAVRIX_EXTRA_PACKAGES; do
+# clang and libclang-rt-dev: the libFuzzer runtime behind `make fuzz`.
+for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsndfile1-dev \
+  libsoxr-dev clang libclang-rt-dev $TAVRIX_EXTRA_PACKAGES; do
   have "$p" || need="$need $p"
 done
 # The Python package and its tests; pkg-config and dpkg-shlibdeps for the install test and `make package`.

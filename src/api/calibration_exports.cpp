@@ -139,8 +139,11 @@ TAVRIX_API int32_t createCalibratedWaveFile(const tavrix_char* inputPath, const 
         !std::isfinite(trim))
       return -1;
     const double k = tavrix::pascalsPerFullScale(sensitivityDb, adjustDb, gainDb, trim, highCorrection);
-    // A gain below -6.02 dB rounds to a factor of 0 and gives no usable scale.
-    if (!std::isfinite(k)) return -1;
+    // The factor must be a positive normal number: a gain below -6.02 dB
+    // rounds to a factor of 0, and finite but extreme levels overflow to
+    // infinity or underflow to 0 (or to a subnormal that keeps only a few
+    // bits of each sample); either would write a file of no use with status 0.
+    if (!std::isnormal(k)) return -1;
 
     tavrix::DynArray<double> samples;
     double sampleRate = 0.0;

@@ -9,8 +9,9 @@
 extern "C" {
 
 TAVRIX_API int32_t readWaveFile(const tavrix_char* file, double** samples, double* sampleRate, int32_t* n) {
+  // Null on every failure, whichever argument is missing.
+  if (samples) *samples = nullptr;
   if (!file || !samples || !sampleRate || !n) return -1;
-  *samples = nullptr;
   return tavrix::guarded(-1, [&]() -> int32_t {
     tavrix::DynArray<double> values;
     const int32_t status = tavrix::readWave(file, values, *sampleRate, *n);

@@ -51,6 +51,7 @@ TAVRIX_API int32_t generateESS(int32_t handle, double sampleRate, double startFr
     const tavrix::SweepSettings settings{sampleRate, startFrequency, endFrequency, duration, tailDuration};
     if (!tavrix::sweepSettingsValid(settings)) return -1;
     tavrix::DynArray<double> sweep = tavrix::generateSweep(settings, m->fade);
+    if (!tavrix::sweepUsable(sweep)) return -1;
     m->sampleRate = sampleRate;
     m->startFrequency = startFrequency;
     m->endFrequency = endFrequency;
@@ -104,12 +105,24 @@ TAVRIX_API int32_t processInputSignalFile(int32_t handle, const tavrix_char* fil
   return guarded(-1, [&]() -> int32_t {
     ImpulseMeasurement* m = findImpulse(handle);
     if (!m || !file || !std::isfinite(gainDb)) return -1;
-    // The previous recording is given up before the file is read.
+    // The previous recording is given up before the file is read, and with it
+    // what was computed from it. The file is read into locals: its rate
+    // replaces the sweep's only once its samples are in, so a file that fails
+    // after its header changes no setting.
     m->recording = tavrix::DynArray<double>();
+    tavrix::DynArray<double> recording;
+    double sampleRate = 0.0;
     int32_t count = 0;
-    if (tavrix::readWave(file, m->recording, m->sampleRate, count) != 0) return -1;
+    if (tavrix::readWave(file, recording, sampleRate, count) != 0) {
+      m->transferFunction = tavrix::DynArray<double>();
+      m->impulseResponse = tavrix::DynArray<double>();
+      m->nfft = 0;
+      return -1;
+    }
     const double gain = std::pow(10.0, gainDb / 20.0);
-    for (double& x : m->recording) x *= gain;
+    for (double& x : recording) x *= gain;
+    m->recording.swap(recording);
+    m->sampleRate = sampleRate;
     return deconvolveRecording(*m);
   });
 }
@@ -123,7 +136,9 @@ TAVRIX_API int32_t getImpulseResponse(int32_t handle, double* out) {
 
 TAVRIX_API int32_t getNFFT(int32_t handle) {
   const ImpulseMeasurement* m = findImpulse(handle);
-  if (!m || m->recording.empty() || !m->hasSweep() || m->nfft < 1) return -1;
+  // The same test as every call that writes nfft values, so that the length
+  // a host sizes its buffers with and the writers always agree.
+  if (!m || !m->hasImpulseResponse()) return -1;
   return m->nfft;
 }
 

@@ -90,8 +90,15 @@ int32_t readWaveHeader(WaveFile& wave, const char16_t* path) {
       !expectTag(f.get(), "fmt ") || !readU32(f.get(), fmtSize) || !readU16(f.get(), formatTag))
     return -1;
   if (formatTag != kFormatPcm && formatTag != kFormatFloat) return kWaveUnsupportedFormat;
+  // The fields below fill 16 bytes; a shorter chunk would have them read from
+  // whatever follows it.
+  if (fmtSize < 16) return -1;
   if (!readU16(f.get(), channels) || channels != 1) return -1;
   if (!readU32(f.get(), sampleRate) || !readU32(f.get(), skipped) || !readU16(f.get(), skipped)) return -1;
+  // Every analysis divides by the rate or lays out seconds in samples with it:
+  // it must be a positive 32-bit count. Byte rate and block align only repeat
+  // what rate and sample size say, so their values are not judged.
+  if (sampleRate == 0 || sampleRate > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return -1;
   if (!readU16(f.get(), bits) || (bits != 16 && bits != 24 && bits != 32)) return -1;
   // Float data is only understood as IEEE single precision.
   if (formatTag == kFormatFloat && bits != 32) return -1;

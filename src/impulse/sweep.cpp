@@ -37,7 +37,22 @@ bool sweepSettingsValid(const SweepSettings& s) {
   if (s.startFrequency >= s.endFrequency || s.startFrequency <= 0.0) return false;
   if (s.endFrequency > s.sampleRate / 2.0) return false;
   if (s.tailDuration < kMinTailDuration || s.tailDuration > kMaxTailDuration) return false;
-  return std::ceil(s.sampleRate * s.duration) <= kMaxCount;
+  // A subnormal rate has no finite sample period; a frequency ratio beyond
+  // the double range has no finite sweep rate ln(f2 / f1); a single sample is
+  // the phase origin, 0, and excites nothing.
+  if (!std::isnormal(s.sampleRate) || !std::isfinite(std::log(s.endFrequency / s.startFrequency)))
+    return false;
+  const double count = std::ceil(s.sampleRate * s.duration);
+  return count >= kMinSweepSamples && count <= kMaxCount;
+}
+
+bool sweepUsable(const DynArray<double>& sweep) {
+  bool excites = false;
+  for (double x : sweep) {
+    if (!std::isfinite(x)) return false;
+    excites = excites || x != 0.0;
+  }
+  return excites;
 }
 
 int32_t sweepLength(const SweepSettings& s) {

@@ -19,12 +19,20 @@ struct SweepSettings {
 constexpr double kMaxSweepDuration = 180.0;
 constexpr double kMinTailDuration = 1.0;
 constexpr double kMaxTailDuration = 32.0;
+// Fewest samples of a sweep: the first is always 0.
+constexpr double kMinSweepSamples = 2.0;
 
 // True when the settings describe a sweep we can synthesise: all values
 // finite, 0 < duration <= 180 s, 0 < startFrequency < endFrequency <=
-// sampleRate / 2, 1 s <= tailDuration <= 32 s, and a sample count that fits
-// in 32 bits.
+// sampleRate / 2, 1 s <= tailDuration <= 32 s, a normal (not subnormal)
+// sampleRate, a finite ln(endFrequency / startFrequency), and a sample count
+// of at least 2 that fits in 32 bits.
 bool sweepSettingsValid(const SweepSettings& s);
+
+// True when a synthesised sweep can be deconvolved against: every sample
+// finite and at least one not 0. Valid settings so extreme that the phase
+// arithmetic overflows, or that fade the whole sweep away, fail it.
+bool sweepUsable(const DynArray<double>& sweep);
 
 // Number of samples of the sweep, ceil(sampleRate * duration).
 int32_t sweepLength(const SweepSettings& s);

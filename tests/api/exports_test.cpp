@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <utility>
 #include <vector>
 
 #include "support/temp_path.h"
@@ -148,13 +150,53 @@ TEST(ImpulseExports, BadArgumentsFailAndChangeNothing) {
   EXPECT_EQ(n, 0);
   EXPECT_NE(samples, nullptr);
   deleteDouble(samples);
-  EXPECT_EQ(readWaveFile(nullptr, &samples, &rate, &n), -1);
   EXPECT_EQ(readWaveFile(file.c_str(), nullptr, &rate, &n), -1);
-  EXPECT_EQ(readWaveFile(file.c_str(), &samples, nullptr, &n), -1);
-  EXPECT_EQ(readWaveFile(file.c_str(), &samples, &rate, nullptr), -1);
-  samples = x.data();
-  EXPECT_EQ(readWaveFile(missing.c_str(), &samples, &rate, &n), -1);
-  EXPECT_EQ(samples, nullptr);
+  // Every failure leaves *samples null, whichever other argument is missing.
+  const auto nullOnFailure = [&](const char16_t* path, double* rateOut, int32_t* countOut) {
+    samples = x.data();
+    return readWaveFile(path, &samples, rateOut, countOut) == -1 && samples == nullptr;
+  };
+  EXPECT_TRUE(nullOnFailure(nullptr, &rate, &n) && nullOnFailure(file.c_str(), nullptr, &n) &&
+              nullOnFailure(file.c_str(), &rate, nullptr) && nullOnFailure(missing.c_str(), &rate, &n));
+}
+
+// A file whose header is read but whose recording is not (or whose header is
+// refused) changes no setting of the measurement, and the response getters
+// then agree with getNFFT: -1 and nothing written.
+TEST(ImpulseExports, FailedFileReadKeepsTheRateAndHidesTheResponse) {
+  TempFile bad("bad.wav"), playback("playback.wav");
+  std::vector<double> x(4000, 0.0), out(8192, 7.0), freq(8192, 7.0);
+  // (offset, little-endian value): data missing at 11025 Hz, then rates 0, 2^31, 2^32 - 1.
+  for (auto [at, value] :
+       std::vector<std::pair<int, uint32_t>>{{40, 1000000}, {24, 0}, {24, 0x80000000u}, {24, 0xFFFFFFFFu}}) {
+    ASSERT_EQ(writeWaveFile(bad.c_str(), x.data(), 100, 11025), 0);
+    const char field[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    std::fstream(bad.path, std::ios::binary | std::ios::in | std::ios::out).seekp(at).write(field, 4);
+    Measurement m;
+    ASSERT_EQ(generateESS(m.handle, 8000, 50, 4000, 0.5, 1), 4000);
+    ASSERT_EQ(getESS(m.handle, x.data()), 0);
+    ASSERT_EQ(processInputSignal(m.handle, x.data(), 4000), 4096);
+    ASSERT_EQ(initImpulseResponseFunctionGenerator(m.handle, 1, 4, 14), 0);
+    EXPECT_EQ(processInputSignalFile(m.handle, bad.c_str(), 0.0), -1) << at << " " << value;
+    EXPECT_EQ((std::vector<int32_t>{getNFFT(m.handle), getImpulseResponse(m.handle, out.data()),
+                                    getImpulseResponseHilbert(m.handle, out.data()),
+                                    getFilteredImpulseResponse(m.handle, out.data(), 10),
+                                    getFilteredImpulseResponseHilbert(m.handle, out.data(), 10),
+                                    getMagnitudeResponseForMicCal(m.handle, out.data(), freq.data(), 0.0),
+                                    getImpulseResponseFile(m.handle, playback.c_str())}),
+              std::vector<int32_t>(7, -1));
+    EXPECT_EQ(out, std::vector<double>(8192, 7.0));
+    EXPECT_EQ(freq, out);
+    // The sweep's rate still rules the playback file and the calibration window.
+    double* samples = nullptr;
+    double rate = 0;
+    int32_t n = 0;
+    ASSERT_EQ(getESSFile(m.handle, playback.c_str(), 0.0), 0);
+    ASSERT_EQ(readWaveFile(playback.c_str(), &samples, &rate, &n), 0);
+    deleteDouble(samples);
+    EXPECT_EQ(rate, 8000.0);
+    EXPECT_EQ(processInputSignalForMicCal(m.handle, x.data(), 4000), 4096);
+  }
 }
 
 }  // namespace

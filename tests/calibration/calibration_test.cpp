@@ -78,16 +78,21 @@ TEST(CalibratedFile, ScaleFollowsTheChainLevelsAndBadInputsWriteNothing) {
   ASSERT_EQ(writeWave(ext.c_str(), samples, 1, 48000, true), 0);
   std::fstream(ext.path, std::ios::binary | std::ios::in | std::ios::out).seekp(20).write("\xFE\xFF", 2);
   const char16_t *in = input.c_str(), *out = output.c_str();
-  // (input, output, sensitivity, adjustment, gain) -> code, for either output.
+  // (input, output, sensitivity, adjustment, gain, trim) -> code, for either
+  // output. Finite levels whose factor overflows or underflows (to 0 or to a
+  // subnormal) are refused like a gain that rounds to a factor of 0.
   // clang-format off
-  const std::vector<std::tuple<const char16_t*, const char16_t*, double, double, double, int32_t>> bad{
-      {ext.c_str(), out, 0, 0, 0, kWaveUnsupportedFormat}, {absent.c_str(), out, 0, 0, 0, -1},
-      {nullptr, out, 0, 0, 0, -1}, {in, nullptr, 0, 0, 0, -1}, {in, out, kNaN, 0, 0, -1},
-      {in, out, 0, INFINITY, 0, -1}, {in, out, 0, 0, -7.0, -1}};
+  const std::vector<std::tuple<const char16_t*, const char16_t*, double, double, double, double, int32_t>> bad{
+      {ext.c_str(), out, 0, 0, 0, 0, kWaveUnsupportedFormat}, {absent.c_str(), out, 0, 0, 0, 0, -1},
+      {nullptr, out, 0, 0, 0, 0, -1}, {in, nullptr, 0, 0, 0, 0, -1}, {in, out, kNaN, 0, 0, 0, -1},
+      {in, out, 0, INFINITY, 0, 0, -1}, {in, out, 0, 0, -7.0, 0, -1}, {in, out, 1e308, 0, 0, 0, -1},
+      {in, out, 0, -1e308, 0, 0, -1}, {in, out, 0, 0, 1e6, 0, -1}, {in, out, 0, 0, 0, -1e308, -1},
+      {in, out, 0, 1e308, 0, 0, -1}, {in, out, 6240, 0, 0, 0, -1}};
   // clang-format on
   for (bool uff : {false, true})
-    for (auto [from, to, sensitivity, adjust, gain, code] : bad)
-      EXPECT_EQ(createCalibratedWaveFile(from, to, sensitivity, adjust, gain, 0, 0, false, uff), code) << uff;
+    for (auto [from, to, sensitivity, adjust, gain, trim, code] : bad)
+      EXPECT_EQ(createCalibratedWaveFile(from, to, sensitivity, adjust, gain, trim, 0, false, uff), code)
+          << uff << " " << sensitivity << " " << adjust << " " << gain << " " << trim;
   EXPECT_FALSE(std::filesystem::exists(output.path));
   // Pascals per full-scale unit for a chain, read back from the dataset.
   const auto scale = [&](double sensitivityDb, double adjustDb, double gainDb, double trim, bool high) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <fstream>
@@ -29,16 +30,16 @@ uint32_t le(const Bytes& b, size_t at, int bytes) {
 
 // A WAV file assembled by hand, independently of the writer.
 struct Hand {
-  uint32_t tag = 1, channels = 1, bits = 16, fmtSize = 16;
+  uint32_t tag = 1, channels = 1, bits = 16, fmtSize = 16, rate = 44100;
   Bytes between;          // a chunk between "fmt " and "data"
   Bytes data;             // sample bytes
   int64_t declared = -1;  // data size field; -1: the real size
   Bytes bytes() const {
     Bytes b;
     put(b, "RIFF"), put(b, 0, 4), put(b, "WAVE"), put(b, "fmt "), put(b, fmtSize, 4);
-    put(b, tag, 2), put(b, channels, 2), put(b, 44100, 4), put(b, 44100 * bits / 8, 4), put(b, bits / 8, 2);
+    put(b, tag, 2), put(b, channels, 2), put(b, rate, 4), put(b, 44100 * bits / 8, 4), put(b, bits / 8, 2);
     put(b, bits, 2);
-    b.resize(b.size() + fmtSize - 16);
+    b.resize(b.size() + std::max(fmtSize, 16u) - 16);  // a short chunk still holds all 16 bytes
     b.insert(b.end(), between.begin(), between.end());
     put(b, "data");
     put(b, declared < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(declared), 4);
@@ -159,6 +160,18 @@ TEST(WaveRead, RefusedLayoutsAndBrokenFiles) {
     EXPECT_EQ(readBytes(Bytes(b.begin(), b.begin() + cut)).status, -1);
   b[0] = 'X';
   EXPECT_EQ(readBytes(b).status, -1);
+  // (format chunk size, rate) -> status: fields no analysis can use, and the
+  // extreme valid rates. A refused header reports nothing.
+  // clang-format off
+  for (auto [fmtSize, rate, ok] : std::vector<std::tuple<uint32_t, uint32_t, bool>>{
+           {15, 44100, 0}, {0, 44100, 0}, {16, 0, 0}, {16, 1u << 31, 0}, {16, ~0u, 0}, {16, 1, 1}, {16, ~0u >> 1, 1}}) {
+    // clang-format on
+    Hand w;
+    w.fmtSize = fmtSize, w.rate = rate, put(w.data, 1000, 2);
+    const Read r = readBytes(w.bytes());
+    EXPECT_EQ(std::pair(r.status, r.rate), std::pair(ok ? 0 : -1, ok ? double(rate) : -1.0))
+        << fmtSize << " " << rate;
+  }
   test::TempFile missing("missing.wav");
   EXPECT_EQ(readPath(missing.c_str()).status, -1);
   EXPECT_EQ(readPath(nullptr).status, -1);

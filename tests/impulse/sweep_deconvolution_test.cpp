@@ -51,15 +51,23 @@ TEST(Sweep, SettingsBounds) {
   EXPECT_EQ(sweepLength(SweepSettings{48000, 20, 20000, 10, 2}), 480000);
   const double nan = std::nan(""), inf = INFINITY;
   // Each row: sample rate, f1, f2, duration, tail, accepted.
+  // clang-format off
   const std::vector<std::array<double, 6>> rows{
       {48000, 20, 20000, 180, 2, 1},  {48000, 20, 20000, 180.0001, 2, 0}, {48000, 20, 20000, 0, 2, 0},
       {48000, 20, 24000, 10, 2, 1},   {48000, 20, 24000.001, 10, 2, 0},   {48000, 20, 20, 10, 2, 0},
       {48000, 0, 20, 10, 2, 0},       {48000, 20, 20000, 10, 1, 1},       {48000, 20, 20000, 10, 32, 1},
       {48000, 20, 20000, 10, 0.5, 0}, {48000, 20, 20000, 10, 33, 0},      {nan, 20, 20000, 10, 2, 0},
-      {inf, 20, 20000, 10, 2, 0},     {48000, 20, 20000, 10, nan, 0},     {1e8, 20, 20000, 100, 2, 0}};
+      {inf, 20, 20000, 10, 2, 0},     {48000, 20, 20000, 10, nan, 0},     {1e8, 20, 20000, 100, 2, 0},
+      // No finite samples: ln(f2/f1) overflows, one sample (always 0), a subnormal rate; two samples do.
+      {48000, 5e-324, 2e3, 1, 1, 0},  {48000, 20, 2e3, 1.0 / 96000, 1, 0}, {1e-310, 1e-312, 2e-312, 1, 1, 0},
+      {1000, 10, 500, 0.002, 1, 1}};
+  // clang-format on
   for (const auto& r : rows)
     EXPECT_EQ(sweepSettingsValid(SweepSettings{r[0], r[1], r[2], r[3], r[4]}), r[5] == 1)
         << "row " << &r - rows.data();
+  // A fade-in longer than any double (1/100 period of 1e-310 Hz) fades the whole sweep to 0.
+  EXPECT_FALSE(sweepUsable(generateSweep(SweepSettings{48000, 1e-310, 1e-5, 1, 1}, true)));
+  EXPECT_TRUE(sweepUsable(generateSweep(SweepSettings{48000, 1e-310, 1e-5, 1, 1}, false)));
 }
 
 ImpulseMeasurement withSweep(double seconds) {
