@@ -108,6 +108,17 @@ TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
   for (size_t i = 0; i < slow.size(); ++i) slow[i] = i < 19200 ? std::pow(10.0, -(i / kFs)) : 1e-4;
   const DecayAnalysis tooShort = analyze(slow);
   EXPECT_TRUE(failedWith(tooShort, kDecayTooFewIntervals) && tooShort.noiseLevel == 0.0);
+  // 200 blocks at 1 kHz, all 0 but a peak of 1 in block 190 and 0.1 in the ten
+  // after it: the noise estimate over the last 21 blocks is 2 / 21, no block
+  // from the peak on lies below it, and the search back from 90 % of the
+  // blocks (block 180) starts before the peak: nothing to fit. Three blocks
+  // at 48 kHz, the peak in the second: the fit takes blocks 2 and 3.
+  std::vector<double> late(2000, 0.0), second(1440, 1.0);
+  std::fill(late.begin() + 1890, late.end(), 0.1);
+  std::fill(late.begin() + 1890, late.begin() + 1900, 1.0);
+  EXPECT_EQ(analyze(late, 1000.0).status, kDecayNoDecayAboveNoise);
+  std::fill(second.begin() + 480, second.begin() + 960, 20.0);
+  EXPECT_NE(analyze(second).status, kDecayNoDecayAboveNoise);
 }
 
 // Random decays of every shape and length, with odd sample rates, stray
@@ -178,18 +189,40 @@ TEST_F(Decay, FitClassBoundariesAndBackwardIntegration) {
 // and meets -60.21 dB nearest at interval 63 (-60.06 dB; -61.02 at 64).
 // The noise window from tc + T10 (interval 73 on) holds only floor.
 // tc = 62 * 0.0208 s, crosspointSample = round(1288.6) = 1289.
+// A 10 ms burst in the floor at 1.34 s, between the crosspoint and the noise
+// window, exactly 10 dB above the floor changes nothing: the preliminary fit
+// ends at the last block more than 10 dB above the noise estimate. At 10.5 dB
+// the fit reaches it: no block lies strictly below the floor estimate, so the
+// search back starts at 90 % of the blocks and finds the burst.
 TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
   const double floor = std::ldexp(1.0, -20);
-  std::vector<double> e(3000);
+  for (double burst : {1.0, 10.0, std::pow(10.0, 1.05)}) {
+    std::vector<double> e(3000);
+    for (size_t i = 0; i < e.size(); ++i)
+      e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / 208.0), floor);
+    std::fill(e.begin() + 1340, e.begin() + 1350, burst * floor);
+    const DecayAnalysis d = analyze(e, 1000.0);
+    SCOPED_TRACE(burst);
+    ASSERT_EQ(d.status, 0);
+    EXPECT_EQ(d.crosspointSample == 1289.0, burst <= 10.0) << d.crosspointSample;
+    if (burst > 10.0) continue;
+    EXPECT_EQ(d.decayCurve.size(), 1289);
+    EXPECT_EQ(d.noiseLevel, floor);
+    EXPECT_NEAR(d.tailModel[1] / floor, 1.0, 1e-9);
+    EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), 0.5137, 1e-4);
+  }
+}
+
+// 10 dB per 15 samples at 1 kHz onto the same floor: intervals of T10 / 10
+// are one sample (1.5 floored), and the search still runs. Sample i lies at
+// -2 i / 3 dB, the floor at -60.21 dB: nearest at i = 90 (interval 91), so
+// tc = 90 * 1.5 ms and crosspointSample = 134.
+TEST_F(Decay, IntervalsOfOneSampleStillMakeASearch) {
+  std::vector<double> e(1000);
   for (size_t i = 0; i < e.size(); ++i)
-    e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / 208.0), floor);
+    e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / 15.0), std::ldexp(1.0, -20));
   const DecayAnalysis d = analyze(e, 1000.0);
-  ASSERT_EQ(d.status, 0);
-  EXPECT_EQ(d.crosspointSample, 1289.0);
-  EXPECT_EQ(d.decayCurve.size(), 1289);
-  EXPECT_EQ(d.noiseLevel, floor);
-  EXPECT_NEAR(d.tailModel[1] / floor, 1.0, 1e-9);
-  EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), 0.5137, 1e-4);
+  EXPECT_TRUE(d.status == 0 && d.crosspointSample == 134.0) << d.status << " " << d.crosspointSample;
 }
 
 // Ten intervals are enough to search, nine are not. At 48 kHz: 480 samples at

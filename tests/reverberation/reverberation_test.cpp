@@ -351,6 +351,8 @@ TEST(BandEvaluation, CurvesLevelsAndBlocks) {
   EXPECT_LT(blocks.decay[0], 0.0);
   EXPECT_TRUE(blocks.times == d.times && blocks.noise == d.noise);
   EXPECT_TRUE(BandData(a.handle, 10, {0}, window + 1).untouched());
+  const BandData whole(a.handle, 10, {0}, window);  // one block: the whole window, at 0 dB
+  EXPECT_TRUE(whole.levelLength == 1 && whole.level[0] == 0.0);
 
   // The level-only call: the same levels, and the absolute start of the decay.
   std::vector<double> level(static_cast<size_t>(window)), decay(level.size());
@@ -413,6 +415,9 @@ TEST(Ensembles, MembersAreCheckedAndAveragedOnTheirOnsets) {
   const BandData mean(pair.handle, 10, {20, 30});
   ASSERT_EQ(mean.status, 0);
   for (double t : mean.times) EXPECT_NEAR(t, 1.2, 0.05 * 1.2);
+  // A room averaged with itself is that room: the same absolute peak level.
+  const int32_t twice[2] = {first.handle, first.handle};
+  EXPECT_EQ(BandData(Analysis(initReverberationEnsemble(twice, 2)).handle, 10, {30}).peak, alone.peak);
   // Every member needs a bank that holds the band; no members, nothing to
   // evaluate in a window of one position.
   initReverberationFilter(second.handle, 1, 10, 10);
