@@ -32,16 +32,12 @@ std::vector<double> linearDb(int n, double dbPerSample) {
   return db;
 }
 
-// Energy envelope of a diffuse decay with reverberation time t60 over a
-// constant noise floor `noiseDb` below the peak; multiplicative ripple mimics
-// the fluctuation of a real band envelope.
-std::vector<double> roomEnvelope(double t60, double noiseDb, double seconds, double ripple, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(1.0 - ripple, 1.0 + ripple);
-  std::vector<double> e(static_cast<size_t>(seconds * kFs));
-  for (size_t i = 0; i < e.size(); ++i)
-    e[i] = std::pow(10.0, -6.0 * static_cast<double>(i) / kFs / t60) * u(rng) +
-           std::pow(10.0, noiseDb / 10.0) * u(rng);
+// An exact exponential decay of 10 dB per `tau` samples onto a floor of
+// 2^-20 (-60.21 dB), n samples.
+std::vector<double> exponentialOverFloor(double tau, size_t n) {
+  std::vector<double> e(n);
+  for (size_t i = 0; i < n; ++i)
+    e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / tau), std::ldexp(1.0, -20));
   return e;
 }
 
@@ -73,22 +69,6 @@ struct Decay : ::testing::Test {
   void SetUp() override { setNonFiniteConstants(); }
 };
 
-TEST_F(Decay, RecoversNoiseCrosspointAndReverberationTime) {
-  for (const auto& [t60, noiseDb, len] :
-       {std::tuple{1.0, -60.0, 2.5}, {0.4, -45.0, 1.5}, {2.0, -70.0, 4.0}}) {
-    SCOPED_TRACE(t60);
-    const DecayAnalysis d = analyze(roomEnvelope(t60, noiseDb, len, 0.2, 3));
-    ASSERT_EQ(d.status, 0);
-    // The decay meets the floor where it has fallen by the floor's depth.
-    EXPECT_NEAR(d.noiseLevel / std::pow(10.0, noiseDb / 10.0), 1.0, 0.1);
-    EXPECT_NEAR(d.crosspointSample / (t60 * -noiseDb / 60.0 * kFs), 1.0, 0.05);
-    // The compensated Schroeder curve gives the reverberation time back.
-    const Times t = evaluate(d.decayCurve, {0, 20, 30}, kFs);
-    for (double time : t.times) EXPECT_NEAR(time / t60, 1.0, 0.02);
-    EXPECT_TRUE(t.quality[2] > 0.999 && std::fabs(t.summary.curvature) < 3.0) << t.summary.curvature;
-  }
-}
-
 TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
   // Constant: nothing lies 10 dB above the noise estimate. Shorter than one
   // 10 ms block, empty, or a sample rate whose blocks are shorter than a
@@ -96,18 +76,10 @@ TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
   EXPECT_TRUE(failedWith(analyze(std::vector<double>(48000, 0.25)), kDecayNoDecayAboveNoise));
   EXPECT_EQ(analyze(std::vector<double>(479, 1.0)).status, kDecayNoDecayAboveNoise);
   EXPECT_EQ(analyzeDecay(nullptr, -5, kFs).status, kDecayNoDecayAboveNoise);
-  const std::vector<double> room = roomEnvelope(1.0, -60.0, 2.5, 0.2, 3);
   for (double fs : {99.0, std::nan(""), -kFs})
-    EXPECT_EQ(analyze(room, fs).status, kDecayNoDecayAboveNoise) << fs;
+    EXPECT_EQ(analyze(exponentialOverFloor(208.0, 3000), fs).status, kDecayNoDecayAboveNoise) << fs;
   for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()})
     EXPECT_LT(analyze(std::vector<double>(48000, bad)).status, 0);
-  // A slow decay (10 dB per second) that drops into a floor after 0.4 s:
-  // the preliminary fit sees T10 = 1 s, and 0.5 s holds only five intervals
-  // of 0.1 s. No crosspoint iteration ran.
-  std::vector<double> slow(24000);
-  for (size_t i = 0; i < slow.size(); ++i) slow[i] = i < 19200 ? std::pow(10.0, -(i / kFs)) : 1e-4;
-  const DecayAnalysis tooShort = analyze(slow);
-  EXPECT_TRUE(failedWith(tooShort, kDecayTooFewIntervals) && tooShort.noiseLevel == 0.0);
   // 200 blocks at 1 kHz, all 0 but a peak of 1 in block 190 and 0.1 in the ten
   // after it: the noise estimate over the last 21 blocks is 2 / 21, no block
   // from the peak on lies below it, and the search back from 90 % of the
@@ -181,8 +153,8 @@ TEST_F(Decay, FitClassBoundariesAndBackwardIntegration) {
   EXPECT_TRUE(s.size() == 1 && s[0] == 4.5);
 }
 
-// An exact exponential decay at 1 kHz, 10 dB per 208 samples, onto a floor
-// of 2^-20 (-60.21 dB), 3 s long. The 10 ms blocks give T10 = 0.208 s and a
+// An exact exponential decay at 1 kHz, 10 dB per 208 samples, onto the floor,
+// 3 s long. The 10 ms blocks give T10 = 0.208 s and a
 // peak 60.2 dB above the floor (class 4). Intervals of T10 / 10 are 20
 // samples (20.8 floored), 150 of them, each 200 / 208 dB below the one
 // before; interval 1 averages -0.448 dB, so the line is 0.514 - 0.9615 i dB
@@ -197,9 +169,7 @@ TEST_F(Decay, FitClassBoundariesAndBackwardIntegration) {
 TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
   const double floor = std::ldexp(1.0, -20);
   for (double burst : {1.0, 10.0, std::pow(10.0, 1.05)}) {
-    std::vector<double> e(3000);
-    for (size_t i = 0; i < e.size(); ++i)
-      e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / 208.0), floor);
+    std::vector<double> e = exponentialOverFloor(208.0, 3000);
     std::fill(e.begin() + 1340, e.begin() + 1350, burst * floor);
     const DecayAnalysis d = analyze(e, 1000.0);
     SCOPED_TRACE(burst);
@@ -213,15 +183,12 @@ TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
   }
 }
 
-// 10 dB per 15 samples at 1 kHz onto the same floor: intervals of T10 / 10
+// 10 dB per 15 samples at 1 kHz onto the floor: intervals of T10 / 10
 // are one sample (1.5 floored), and the search still runs. Sample i lies at
 // -2 i / 3 dB, the floor at -60.21 dB: nearest at i = 90 (interval 91), so
 // tc = 90 * 1.5 ms and crosspointSample = 134.
 TEST_F(Decay, IntervalsOfOneSampleStillMakeASearch) {
-  std::vector<double> e(1000);
-  for (size_t i = 0; i < e.size(); ++i)
-    e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / 15.0), std::ldexp(1.0, -20));
-  const DecayAnalysis d = analyze(e, 1000.0);
+  const DecayAnalysis d = analyze(exponentialOverFloor(15.0, 1000), 1000.0);
   EXPECT_TRUE(d.status == 0 && d.crosspointSample == 134.0) << d.status << " " << d.crosspointSample;
 }
 
@@ -249,17 +216,18 @@ TEST_F(Decay, CrosspointConvergesWhereTheDecayMeetsTheNoise) {
   std::vector<double> m(120);
   for (int i = 0; i < 120; ++i) m[static_cast<size_t>(i)] = std::pow(10.0, -i / 10.0) + 1e-6;
   const double dt = 0.01, t10 = 0.1;
-  for (double tc0 : {0.3, 0.5}) {
+  for (double tc0 : {0.3, 0.5, 0.61, 0.64, 0.75}) {
     const CrosspointSearch r = iterateCrosspoint(tc0, m.data(), 120, dt, t10, t10, 25.0);
     ASSERT_EQ(r.status, 0) << tc0;
     EXPECT_EQ(r.crosspointTime, 60 * dt);  // an interval start, exactly
     EXPECT_NEAR(r.noiseLevel / 1e-6, 1.0, 0.02);
   }
-  // From a late start the short iteration has not settled after five steps;
-  // the long one averages sixteen estimates, the late start included.
+  // From 0.9 s the estimates run 0.75, 0.64, 0.61 and then stay at 0.60 s (each
+  // of those starts settles there, above): the fifth estimate differs from the
+  // fourth, and the long iteration averages the start, those three and twelve
+  // times 0.60: 10.1 / 16.
   const double late = iterateCrosspoint(0.9, m.data(), 120, dt, t10, t10, 25.0).crosspointTime;
-  EXPECT_EQ(late, iterateCrosspointLong(0.9, m.data(), 120, dt, t10, t10, 25.0).crosspointTime);
-  EXPECT_TRUE(late > 0.6 && late < 0.7 && std::fmod(late / dt, 1.0) != 0.0) << late;
+  EXPECT_NEAR(late, 10.1 / 16.0, 1e-12);
 
   // A steep decay, 2 dB per interval, that the fit extrapolates deep into a
   // -90 dB floor, while the data hold a -45 dB shelf between the crosspoint
