@@ -156,19 +156,18 @@ TEST(LocateImpulse, WorkedPositions) {
 // (pk - 150), -5 dB the last (pk - 50). A sample exactly at the threshold
 // (pk - 400) is not above it; one at pk - 4800, exactly 0.1 s before the peak
 // and above every threshold (its block kept at a mean of bg by zeros), is
-// outside the search. The block before the peak's block (40 blocks of 480 samples) at
-// 2 bg is not more than twice the 38 bg before it: the noise becomes the
-// mean of 39 blocks, 40 bg / 39; at 2.1 bg it is the rise, noise bg.
+// outside the search. The block before the peak's (of 40 blocks of 480) at 2 bg
+// is not more than twice the 38 bg before it: the noise becomes the mean of 39
+// blocks, 40 bg / 39; at 2.1 bg it is the rise, noise bg.
 TEST(DetectOnset, ThresholdFollowsPeakToNoiseMargin) {
   const int32_t pk = 19200;
   const double bg = std::ldexp(1.0, -10);
-  for (const auto& [ratio, before, thresholdDb, noise] : {std::tuple{32.0, 1.0, -5.0, 1.0},
-                                                          {100.0, 1.0, -10.0, 1.0},
-                                                          {256.0, 1.0, -10.0, 1.0},
-                                                          {1000.0, 1.0, -20.0, 1.0},
-                                                          {4096.0, 1.0, -20.0, 1.0},
-                                                          {4096.0, 2.0, -20.0, 40.0 / 39.0},
-                                                          {4096.0, 2.1, -20.0, 1.0}}) {
+  const struct {
+    double ratio, before, thresholdDb, noise;
+  } rows[] = {{32, 1, -5, 1},     {100, 1, -10, 1},  {256, 1, -10, 1},
+              {1000, 1, -20, 1},  {4096, 1, -20, 1}, {4096, 2, -20, 40.0 / 39.0},
+              {4096, 2.1, -20, 1}};
+  for (const auto& [ratio, before, thresholdDb, noise] : rows) {
     const double p = ratio * bg;
     Envelope s(30000, bg);
     const int32_t spike = static_cast<int32_t>(std::min(0.5 * ratio, 60.0));  // in bg, block mean kept at bg
@@ -433,6 +432,15 @@ TEST(Ensembles, MembersAreCheckedAndAveragedOnTheirOnsets) {
   }
   EXPECT_EQ(getMaxImpulseLength(Analysis(initReverberationEnsemble(nullptr, 2)).handle), -1);
   EXPECT_EQ(getMaxImpulseLength(Analysis(initReverberationEnsemble(&first.handle, -1)).handle), -1);
+  // A member whose window opens at its first position: a loud click 1000
+  // samples in, which the onset search sees, before the direct sound at 0.4 s.
+  std::vector<double> clicked(96000, 0.0);
+  clicked[1000] = 10.0;
+  clicked[19200] = 1.0;
+  Analysis early(initReverberation(clicked.data(), 96000, kFs, 0.0, 1.0));
+  initReverberationFilter(early.handle, 1, 8, 12);
+  ASSERT_EQ(reverberationTable().find(early.handle)->windowStart, 1.0);
+  EXPECT_NE(BandData(Analysis(initReverberationEnsemble(&early.handle, 1)).handle, 10, {0}).status, -1);
   // Deleting a member retires the ensembles that name it.
   EXPECT_EQ(deleteReverberation(second.handle), 0);
   EXPECT_TRUE(getMaxImpulseLength(pair.handle) == -1 && getMaxImpulseLength(first.handle) > 0);
