@@ -183,12 +183,12 @@ TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
   }
 }
 
-// 10 dB per 15 samples at 1 kHz onto the floor: intervals of T10 / 10
-// are one sample (1.5 floored), and the search still runs. Sample i lies at
-// -2 i / 3 dB, the floor at -60.21 dB: nearest at i = 90 (interval 91), so
-// tc = 90 * 1.5 ms and crosspointSample = 134.
+// 10 dB per 15 samples at 100 Hz onto the floor: 10 ms blocks and intervals
+// of T10 / 10 are one sample each (1.0, and 1.5 floored), and the search
+// still runs. Sample i lies at -2 i / 3 dB, the floor at -60.21 dB: nearest
+// at i = 90 (interval 91), so tc = 90 * 15 ms and crosspointSample = 134.
 TEST_F(Decay, IntervalsOfOneSampleStillMakeASearch) {
-  const DecayAnalysis d = analyze(exponentialOverFloor(15.0, 1000), 1000.0);
+  const DecayAnalysis d = analyze(exponentialOverFloor(15.0, 1000), 100.0);
   EXPECT_TRUE(d.status == 0 && d.crosspointSample == 134.0) << d.status << " " << d.crosspointSample;
 }
 
