@@ -176,8 +176,7 @@ TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
     ASSERT_EQ(d.status, 0);
     EXPECT_EQ(d.crosspointSample == 1289.0, burst <= 10.0) << d.crosspointSample;
     if (burst > 10.0) continue;
-    EXPECT_EQ(d.decayCurve.size(), 1289);
-    EXPECT_EQ(d.noiseLevel, floor);
+    EXPECT_TRUE(d.decayCurve.size() == 1289 && d.noiseLevel == floor);
     EXPECT_NEAR(d.tailModel[1] / floor, 1.0, 1e-9);
     EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), 0.5137, 1e-4);
   }
@@ -252,13 +251,14 @@ TEST_F(Decay, LateDecayFitRangeAndQualityChecks) {
   // Clipped to interval 1 when it ends at interval 6 or later (tc 5), not when
   // it ends at 5 (tc 4); starting exactly at 1 needs no clipping. Ending at
   // the last interval (tc 59) is inside, one later is not.
-  for (const auto& [tc, range, status] : {std::tuple{5.0, 25.0, 0},
-                                          {4.0, 25.0, kLateFitOutsideIntervals},
-                                          {4.0, 4.0, 0},
-                                          {59.0, 25.0, 0},
-                                          {60.0, 25.0, kLateFitOutsideIntervals},
-                                          {std::nan(""), 25.0, kLateFitOutsideIntervals},
-                                          {30.0, 0.0, 0}}) {
+  const struct {
+    double tc, range;
+    int32_t status;
+  } cases[] = {
+      {5.0, 25.0, 0},  {4.0, 25.0, kLateFitOutsideIntervals},  {4.0, 4.0, 0},
+      {59.0, 25.0, 0}, {60.0, 25.0, kLateFitOutsideIntervals}, {std::nan(""), 25.0, kLateFitOutsideIntervals},
+      {30.0, 0.0, 0}};
+  for (const auto& [tc, range, status] : cases) {
     const LateDecayFit fit = fitLateDecay(m.data(), 60, tc, 10.0, 0.0, 1.0, range);
     EXPECT_EQ(fit.status, status) << tc << " " << range;
     EXPECT_TRUE(status != 0 || range == 0.0 ||
@@ -317,8 +317,7 @@ TEST_F(Decay, StraightDecayAndRangesTheCurveDoesNotReach) {
   // at -10 dB (0.1 dB per sample for 100 samples at 1 kHz) is reached: 0.6 s.
   EXPECT_EQ(evaluate(fromDb(linearDb(1000, -0.005)), {0}, kFs).times[0], -10.0);
   EXPECT_EQ(evaluate(std::vector<double>{2.0}, {0}, kFs).times[0], -10.0);
-  std::vector<double> exactTen(101);
-  for (int i = 0; i <= 100; ++i) exactTen[static_cast<size_t>(i)] = std::pow(10.0, -i / 100.0);
+  std::vector<double> exactTen = fromDb(linearDb(101, -0.1));
   exactTen[100] = 0.1;
   EXPECT_NEAR(evaluate(exactTen, {0}, 1000.0).times[0], 0.6, 1e-12);
   // A range that is neither 0 nor >= 10 dB is invalid. An empty curve is not
@@ -363,11 +362,9 @@ TEST_F(Decay, CurvedDecayMatchesReferenceFitsAndCurvature) {
   const Times t = evaluate(fromDb(db), {20, 0, 30, 10}, fs);
   ASSERT_EQ(t.summary.status, 0);
   const double t20 = referenceTime(db, -5.0, -25.0, fs), t30 = referenceTime(db, -5.0, -35.0, fs);
-  for (const auto& [k, reference] : {std::pair{0, t20},
-                                     {1, referenceTime(db, 0.0, -10.0, fs)},
-                                     {2, t30},
-                                     {3, referenceTime(db, -5.0, -15.0, fs)}})
-    EXPECT_NEAR(t.times[k], reference, 1e-9 * reference) << k;
+  const double references[] = {t20, referenceTime(db, 0.0, -10.0, fs), t30,
+                               referenceTime(db, -5.0, -15.0, fs)};
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(t.times[k], references[k], 1e-9 * references[k]) << k;
   EXPECT_NEAR(t.summary.curvature, (t30 / t20 - 1.0) * 100.0, 1e-6);
   EXPECT_GT(t.summary.curvature, 1.0);
   // After a flat lead-in the times are the same: the fit abscissa is the
