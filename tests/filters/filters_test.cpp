@@ -49,32 +49,22 @@ void expectRelative(double actual, double expected, double tolerance) {
 }
 
 TEST(FilterDesigns, BandFrequenciesCoefficientsAndEveryBandsResponse) {
-  const struct {
-    int perOctave, band;
-    double f, tolerance;
-  } mids[] = {{1, 10, 1000.0, 1e-9},  {3, 30, 1000.0, 1e-9},   {1, 4, 15.85, 0.01},    {3, 43, 19953.0, 0.5},
-              {12, 120, 971.6, 0.05}, {12, 121, 1029.2, 0.05}, {24, 348, 22067.0, 0.5}};
+  const struct { int perOctave, band; double f, tolerance; } mids[] = {
+      {1, 10, 1000.0, 1e-9}, {3, 30, 1000.0, 1e-9}, {1, 4, 15.85, 0.01},     {3, 43, 19953.0, 0.5},
+      {12, 120, 971.6, 0.05}, {12, 121, 1029.2, 0.05}, {24, 348, 22067.0, 0.5}};
   for (const auto& m : mids) EXPECT_NEAR(bandMidFrequency(m.perOctave, m.band), m.f, m.tolerance) << m.band;
   EXPECT_NEAR(bandLowerEdge(1, 10), 707.9, 0.05);
   EXPECT_NEAR(bandUpperEdge(1, 10), 1412.5, 0.05);
 
   // Worked coefficients of the 1 kHz octave and third-octave bands (a1 a2 of
   // each section, gains of the first and third) pin the order and pole layout.
-  const struct {
-    int resolution, band;
-    double a[8], g0, g2;
-  } rows[] = {{1,
-               10,
-               {-1.9230128659693577, 0.954856161065051, -1.9670939113223902, 0.9759684300073513,
-                -1.8856262633849106, 0.9073066470398132, -1.9168707919907382, 0.9293065864749331},
-               0.0020527746823131,
-               0.0019584792405431},
-              {2,
-               30,
-               {-1.9662724280715915, 0.9873032532658462, -1.9759535607512533, 0.9897140507676491,
-                -1.9528488883568467, 0.9712781371862091, -1.9582198784364944, 0.9736731688161054},
-               0.0002254980342039,
-               0.0002219121833338}};
+  const struct { int resolution, band; double a[8], g0, g2; } rows[] = {
+      {1, 10, {-1.9230128659693577, 0.954856161065051, -1.9670939113223902, 0.9759684300073513,
+               -1.8856262633849106, 0.9073066470398132, -1.9168707919907382, 0.9293065864749331},
+       0.0020527746823131, 0.0019584792405431},
+      {2, 30, {-1.9662724280715915, 0.9873032532658462, -1.9759535607512533, 0.9897140507676491,
+               -1.9528488883568467, 0.9712781371862091, -1.9582198784364944, 0.9736731688161054},
+       0.0002254980342039, 0.0002219121833338}};
   for (const auto& row : rows) {
     const BandPassDesign& d = bandPassDesign(row.resolution, row.band);
     for (int s = 0; s < 4; ++s) {
@@ -107,12 +97,10 @@ TEST(FilterDesigns, WeightingCoefficientsAndCurves) {
   expectRelative(a.gains[0], 0.2343017922995135, 1e-15);
   const CWeightingDesign& c = cWeightingDesign();
   expectRelative(c.gains[0], 0.1978871200263934, 1e-15);
-  const struct {
-    bool isA;
-    double f, db, tolerance;
-  } curve[] = {{true, 1000.0, 0.004, 0.0005}, {true, 100.0, -19.14, 0.005},      {true, 20.0, -50.4, 0.05},
-               {true, 10000.0, -3.70, 0.005}, {false, 1000.0, -0.0002, 0.00005}, {false, 20.0, -6.2, 0.05},
-               {false, 10000.0, -5.6, 0.05}};
+  const struct { bool isA; double f, db, tolerance; } curve[] = {
+      {true, 1000.0, 0.004, 0.0005}, {true, 100.0, -19.14, 0.005}, {true, 20.0, -50.4, 0.05},
+      {true, 10000.0, -3.70, 0.005}, {false, 1000.0, -0.0002, 0.00005}, {false, 20.0, -6.2, 0.05},
+      {false, 10000.0, -5.6, 0.05}};
   for (const auto& p : curve) {
     const double db = p.isA ? responseDb(a.sections.data(), a.gains.data(), 3, p.f)
                             : responseDb(c.sections.data(), c.gains.data(), 2, p.f);
@@ -124,7 +112,7 @@ TEST(FilterDesigns, WeightingCoefficientsAndCurves) {
 // belong to: each is close to the peak of the band's impulse-response
 // envelope, and they fall strictly from band to band.
 TEST(FilterDesigns, StepDelaysFollowImpulseResponsePeaks) {
-  const int32_t known[][3] = {{1, 10, 63},    {1, 4, 4024}, {1, 14, 3},  {2, 30, 192},
+  const int32_t known[][3] = {{1, 10, 63}, {1, 4, 4024}, {1, 14, 3}, {2, 30, 192},
                               {3, 49, 46941}, {4, 348, 69}, {1, 15, -1}, {0, 0, -1}};
   for (const auto& k : known) EXPECT_EQ(bandStepDelay(k[0], k[1]), k[2]) << k[0] << "/" << k[1];
   for (int r = 1; r <= 4; ++r) {
@@ -178,8 +166,7 @@ TEST(SosCascade, ForwardAndReverseMatchDirectFormAcrossBlocks) {
   SosCascade whole = makeCascade(), blocks = makeCascade();
   Signal x = input, y = input;
   sosFilter(whole, x.data(), 500);
-  for (size_t t = 0; t < x.size(); ++t)
-    ASSERT_NEAR(x[t], expected[t], 1e-12 * (1 + std::fabs(expected[t]))) << t;
+  for (size_t t = 0; t < x.size(); ++t) ASSERT_NEAR(x[t], expected[t], 1e-12 * (1 + std::fabs(expected[t]))) << t;
   // Uneven blocks, including an empty one, carry the state over exactly.
   const int32_t cuts[] = {0, 1, 1, 77, 300, 500};
   for (int i = 0; i + 1 < 6; ++i) sosFilter(blocks, y.data() + cuts[i], cuts[i + 1] - cuts[i]);
@@ -240,17 +227,13 @@ double bankGainDb(FilterBank& bank, int32_t band, int frequency) {
 
 TEST(FilterBank, SinesThroughBandsAndWeightingsFollowTheirDesigns) {
   auto bank = bankCreate(1, 4, 14);
-  const struct {
-    int32_t band;
-    const double *sections, *gains;
-    int count;
-  } filters[] = {{10, bandPassDesign(1, 10).sections.data(), bandPassDesign(1, 10).gains.data(), 4},
-                 {kBandAWeighting, aWeightingDesign().sections.data(), aWeightingDesign().gains.data(), 3},
-                 {kBandCWeighting, cWeightingDesign().sections.data(), cWeightingDesign().gains.data(), 2}};
+  const struct { int32_t band; const double *sections, *gains; int count; } filters[] = {
+      {10, bandPassDesign(1, 10).sections.data(), bandPassDesign(1, 10).gains.data(), 4},
+      {kBandAWeighting, aWeightingDesign().sections.data(), aWeightingDesign().gains.data(), 3},
+      {kBandCWeighting, cWeightingDesign().sections.data(), cWeightingDesign().gains.data(), 2}};
   for (const auto& filter : filters)
     for (int f : {1000, 708, 250, 20})
-      EXPECT_NEAR(bankGainDb(*bank, filter.band, f),
-                  responseDb(filter.sections, filter.gains, filter.count, f), 0.01)
+      EXPECT_NEAR(bankGainDb(*bank, filter.band, f), responseDb(filter.sections, filter.gains, filter.count, f), 0.01)
           << filter.band << " " << f;
   // A built bank cannot be built again; it keeps its bands.
   EXPECT_EQ(bankBuild(*bank, 2, 12, 43), -1);
@@ -276,8 +259,7 @@ TEST(FilterBank, AlignedReverseShiftsByTheStepDelayAndBadBandsSelectNothing) {
   EXPECT_TRUE(sosFilterReverseDelayed(c, shifted.data(), 64, 64) == 0 && shifted == Signal(64, 0.0));
   // Band ids outside the bank select nothing; the unfiltered id leaves the signal.
   for (auto filter : {bankFilter, bankFilterReverse, bankFilterReverseAligned}) {
-    for (int32_t band : {3, 15, 99999, 100003, -1, 0})
-      EXPECT_EQ(filter(*bank, x.data(), 64, band), -1) << band;
+    for (int32_t band : {3, 15, 99999, 100003, -1, 0}) EXPECT_EQ(filter(*bank, x.data(), 64, band), -1) << band;
     EXPECT_EQ(filter(*bank, x.data(), 64, kBandUnfiltered), 0);
   }
   for (int32_t band : {3, 15, 0, kBandAWeighting}) EXPECT_EQ(bankStepDelay(*bank, band), -1) << band;
@@ -374,8 +356,7 @@ TEST(ImpulseResponseExports, FilteredResponseNeedsBankResponseAndKnownBand) {
   EXPECT_EQ(getFilteredImpulseResponseHilbert(m.handle, out.data(), 19), -1);
   // Each band and weighting comes out as the response filtered time-reversed
   // from rest, however often it is asked for: compare with a fresh bank.
-  for (int32_t band :
-       {30, 20, 40, TAVRIX_BAND_A_WEIGHTING, TAVRIX_BAND_C_WEIGHTING, TAVRIX_BAND_UNFILTERED}) {
+  for (int32_t band : {30, 20, 40, TAVRIX_BAND_A_WEIGHTING, TAVRIX_BAND_C_WEIGHTING, TAVRIX_BAND_UNFILTERED}) {
     const int32_t bank = initFilterBank(2, 20, 40);
     Signal expected = ir, envelope(4096);
     ASSERT_EQ(filterSingleBandReverse(bank, expected.data(), 4096, band), 0);
