@@ -32,16 +32,12 @@ std::vector<double> linearDb(int n, double dbPerSample) {
   return db;
 }
 
-// Energy envelope of a diffuse decay with reverberation time t60 over a
-// constant noise floor `noiseDb` below the peak; multiplicative ripple mimics
-// the fluctuation of a real band envelope.
-std::vector<double> roomEnvelope(double t60, double noiseDb, double seconds, double ripple, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(1.0 - ripple, 1.0 + ripple);
-  std::vector<double> e(static_cast<size_t>(seconds * kFs));
-  for (size_t i = 0; i < e.size(); ++i)
-    e[i] = std::pow(10.0, -6.0 * static_cast<double>(i) / kFs / t60) * u(rng) +
-           std::pow(10.0, noiseDb / 10.0) * u(rng);
+// An exact exponential decay of 10 dB per `tau` samples onto a floor of
+// 2^-20 (-60.21 dB), n samples.
+std::vector<double> exponentialOverFloor(double tau, size_t n) {
+  std::vector<double> e(n);
+  for (size_t i = 0; i < n; ++i)
+    e[i] = std::max(std::pow(10.0, -static_cast<double>(i) / tau), std::ldexp(1.0, -20));
   return e;
 }
 
@@ -73,22 +69,6 @@ struct Decay : ::testing::Test {
   void SetUp() override { setNonFiniteConstants(); }
 };
 
-TEST_F(Decay, RecoversNoiseCrosspointAndReverberationTime) {
-  for (const auto& [t60, noiseDb, len] :
-       {std::tuple{1.0, -60.0, 2.5}, {0.4, -45.0, 1.5}, {2.0, -70.0, 4.0}}) {
-    SCOPED_TRACE(t60);
-    const DecayAnalysis d = analyze(roomEnvelope(t60, noiseDb, len, 0.2, 3));
-    ASSERT_EQ(d.status, 0);
-    // The decay meets the floor where it has fallen by the floor's depth.
-    EXPECT_NEAR(d.noiseLevel / std::pow(10.0, noiseDb / 10.0), 1.0, 0.1);
-    EXPECT_NEAR(d.crosspointSample / (t60 * -noiseDb / 60.0 * kFs), 1.0, 0.05);
-    // The compensated Schroeder curve gives the reverberation time back.
-    const Times t = evaluate(d.decayCurve, {0, 20, 30}, kFs);
-    for (double time : t.times) EXPECT_NEAR(time / t60, 1.0, 0.02);
-    EXPECT_TRUE(t.quality[2] > 0.999 && std::fabs(t.summary.curvature) < 3.0) << t.summary.curvature;
-  }
-}
-
 TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
   // Constant: nothing lies 10 dB above the noise estimate. Shorter than one
   // 10 ms block, empty, or a sample rate whose blocks are shorter than a
@@ -96,18 +76,21 @@ TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
   EXPECT_TRUE(failedWith(analyze(std::vector<double>(48000, 0.25)), kDecayNoDecayAboveNoise));
   EXPECT_EQ(analyze(std::vector<double>(479, 1.0)).status, kDecayNoDecayAboveNoise);
   EXPECT_EQ(analyzeDecay(nullptr, -5, kFs).status, kDecayNoDecayAboveNoise);
-  const std::vector<double> room = roomEnvelope(1.0, -60.0, 2.5, 0.2, 3);
   for (double fs : {99.0, std::nan(""), -kFs})
-    EXPECT_EQ(analyze(room, fs).status, kDecayNoDecayAboveNoise) << fs;
+    EXPECT_EQ(analyze(exponentialOverFloor(208.0, 3000), fs).status, kDecayNoDecayAboveNoise) << fs;
   for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()})
     EXPECT_LT(analyze(std::vector<double>(48000, bad)).status, 0);
-  // A slow decay (10 dB per second) that drops into a floor after 0.4 s:
-  // the preliminary fit sees T10 = 1 s, and 0.5 s holds only five intervals
-  // of 0.1 s. No crosspoint iteration ran.
-  std::vector<double> slow(24000);
-  for (size_t i = 0; i < slow.size(); ++i) slow[i] = i < 19200 ? std::pow(10.0, -(i / kFs)) : 1e-4;
-  const DecayAnalysis tooShort = analyze(slow);
-  EXPECT_TRUE(failedWith(tooShort, kDecayTooFewIntervals) && tooShort.noiseLevel == 0.0);
+  // 200 blocks at 1 kHz, all 0 but a peak of 1 in block 190 and 0.1 in the ten
+  // after it: the noise estimate over the last 21 blocks is 2 / 21, no block
+  // from the peak on lies below it, and the search back from 90 % of the
+  // blocks (block 180) starts before the peak: nothing to fit. Three blocks
+  // at 48 kHz, the peak in the second: the fit takes blocks 2 and 3.
+  std::vector<double> late(2000, 0.0), second(1440, 1.0);
+  std::fill(late.begin() + 1890, late.end(), 0.1);
+  std::fill(late.begin() + 1890, late.begin() + 1900, 1.0);
+  EXPECT_EQ(analyze(late, 1000.0).status, kDecayNoDecayAboveNoise);
+  std::fill(second.begin() + 480, second.begin() + 960, 20.0);
+  EXPECT_NE(analyze(second).status, kDecayNoDecayAboveNoise);
 }
 
 // Random decays of every shape and length, with odd sample rates, stray
@@ -166,6 +149,64 @@ TEST_F(Decay, FitClassBoundariesAndBackwardIntegration) {
   EXPECT_TRUE(s[0] == 0.5 + 4 + 3 + 0 + 2 + 1 + 0 && s[7] == 0.5);
   integrateBackward(e, 6, 1.49, 1.0, 0.5, 1.0, s);
   EXPECT_EQ(s.size(), 0);
+  integrateBackward(e, 6, 1.5, 1.0, 0.5, 1.0, s);
+  EXPECT_TRUE(s.size() == 1 && s[0] == 4.5);
+}
+
+// An exact exponential decay at 1 kHz, 10 dB per 208 samples, onto the floor,
+// 3 s long. The 10 ms blocks give T10 = 0.208 s and a
+// peak 60.2 dB above the floor (class 4). Intervals of T10 / 10 are 20
+// samples (20.8 floored), 150 of them, each 200 / 208 dB below the one
+// before; interval 1 averages -0.448 dB, so the line is 0.514 - 0.9615 i dB
+// and meets -60.21 dB nearest at interval 63 (-60.06 dB; -61.02 at 64).
+// The noise window from tc + T10 (interval 73 on) holds only floor.
+// tc = 62 * 0.0208 s, crosspointSample = round(1288.6) = 1289.
+// A 10 ms burst in the floor at 1.34 s, between the crosspoint and the noise
+// window, exactly 10 dB above the floor changes nothing: the preliminary fit
+// ends at the last block more than 10 dB above the noise estimate. At 10.5 dB
+// the fit reaches it: no block lies strictly below the floor estimate, so the
+// search back starts at 90 % of the blocks and finds the burst.
+TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
+  const double floor = std::ldexp(1.0, -20);
+  for (double burst : {1.0, 10.0, std::pow(10.0, 1.05)}) {
+    std::vector<double> e = exponentialOverFloor(208.0, 3000);
+    std::fill(e.begin() + 1340, e.begin() + 1350, burst * floor);
+    const DecayAnalysis d = analyze(e, 1000.0);
+    SCOPED_TRACE(burst);
+    ASSERT_EQ(d.status, 0);
+    EXPECT_EQ(d.crosspointSample == 1289.0, burst <= 10.0) << d.crosspointSample;
+    if (burst > 10.0) continue;
+    EXPECT_TRUE(d.decayCurve.size() == 1289 && d.noiseLevel == floor);
+    EXPECT_NEAR(d.tailModel[1] / floor, 1.0, 1e-9);
+    EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), 0.5137, 1e-4);
+  }
+}
+
+// 10 dB per 15 samples at 100 Hz onto the floor: 10 ms blocks and intervals
+// of T10 / 10 are one sample each (1.0, and 1.5 floored), and the search
+// still runs. Sample i lies at -2 i / 3 dB, the floor at -60.21 dB: nearest
+// at i = 90 (interval 91), so tc = 90 * 15 ms and crosspointSample = 134.
+TEST_F(Decay, IntervalsOfOneSampleStillMakeASearch) {
+  const DecayAnalysis d = analyze(exponentialOverFloor(15.0, 1000), 100.0);
+  EXPECT_TRUE(d.status == 0 && d.crosspointSample == 134.0) << d.status << " " << d.crosspointSample;
+}
+
+// Ten intervals are enough to search, nine are not. At 48 kHz: 480 samples at
+// 18, 480 at 18 * 10^-0.2815, then 1. Three 10 ms blocks; the noise estimate
+// is the last (1); the fit over blocks 1 and 2 falls 2.815 dB per block, so
+// T10 = 35.5 ms and intervals of T10 / 10 hold 170 samples (170.5 floored).
+// 1700 samples make ten: the search runs (peak 12.6 dB over the noise,
+// class 1) with its noise window on interval 10, fails (the fit would end at
+// interval 2), and the intervals of T10 / 5 are too few (-33) with that noise
+// of 1 left behind. 1699 samples make nine: -33 before any search, noise 0.
+TEST_F(Decay, TenIntervalsAreSearchedNineAreTooFew) {
+  for (const auto& [n, noise] : {std::pair{1700, 1.0}, {1699, 0.0}}) {
+    std::vector<double> e(static_cast<size_t>(n), 1.0);
+    std::fill(e.begin(), e.begin() + 960, 18.0 * std::pow(10.0, -0.2815));
+    std::fill(e.begin(), e.begin() + 480, 18.0);
+    const DecayAnalysis d = analyze(e);
+    EXPECT_TRUE(failedWith(d, kDecayTooFewIntervals) && d.noiseLevel == noise) << n << " " << d.noiseLevel;
+  }
 }
 
 // Interval means of a decay of 1 dB per interval over a floor 60 dB down:
@@ -174,17 +215,18 @@ TEST_F(Decay, CrosspointConvergesWhereTheDecayMeetsTheNoise) {
   std::vector<double> m(120);
   for (int i = 0; i < 120; ++i) m[static_cast<size_t>(i)] = std::pow(10.0, -i / 10.0) + 1e-6;
   const double dt = 0.01, t10 = 0.1;
-  for (double tc0 : {0.3, 0.5}) {
+  for (double tc0 : {0.3, 0.5, 0.61, 0.64, 0.75}) {
     const CrosspointSearch r = iterateCrosspoint(tc0, m.data(), 120, dt, t10, t10, 25.0);
     ASSERT_EQ(r.status, 0) << tc0;
     EXPECT_EQ(r.crosspointTime, 60 * dt);  // an interval start, exactly
     EXPECT_NEAR(r.noiseLevel / 1e-6, 1.0, 0.02);
   }
-  // From a late start the short iteration has not settled after five steps;
-  // the long one averages sixteen estimates, the late start included.
+  // From 0.9 s the estimates run 0.75, 0.64, 0.61 and then stay at 0.60 s (each
+  // of those starts settles there, above): the fifth estimate differs from the
+  // fourth, and the long iteration averages the start, those three and twelve
+  // times 0.60: 10.1 / 16.
   const double late = iterateCrosspoint(0.9, m.data(), 120, dt, t10, t10, 25.0).crosspointTime;
-  EXPECT_EQ(late, iterateCrosspointLong(0.9, m.data(), 120, dt, t10, t10, 25.0).crosspointTime);
-  EXPECT_TRUE(late > 0.6 && late < 0.7 && std::fmod(late / dt, 1.0) != 0.0) << late;
+  EXPECT_NEAR(late, 10.1 / 16.0, 1e-12);
 
   // A steep decay, 2 dB per interval, that the fit extrapolates deep into a
   // -90 dB floor, while the data hold a -45 dB shelf between the crosspoint
@@ -202,18 +244,33 @@ TEST_F(Decay, CrosspointConvergesWhereTheDecayMeetsTheNoise) {
 }
 
 // The late-decay fit's refusals steer which interval length and fit class the
-// analysis falls back to. Unit intervals, T10 = 10 intervals, 25 dB range, no
-// margin: the fit ends at interval tc + 1 and would start 25 intervals earlier.
+// analysis falls back to. Unit intervals, T10 = 10 intervals, no margin: the
+// fit ends at interval tc + 1 and starts `range` intervals earlier.
 TEST_F(Decay, LateDecayFitRangeAndQualityChecks) {
   const std::vector<double> m = fromDb(linearDb(60, -1.0));
-  const LateDecayFit clipped = fitLateDecay(m.data(), 60, 5.0, 10.0, 0.0, 1.0, 25.0);
-  EXPECT_EQ(clipped.status, 0);  // ends at interval 6: clipped to start at 1
-  EXPECT_NEAR(clipped.line.intercept, 1.0, 1e-12);
-  EXPECT_NEAR(clipped.line.slope, -1.0, 1e-12);
-  for (double tc : {4.0, 60.0, std::nan("")})
-    EXPECT_EQ(fitLateDecay(m.data(), 60, tc, 10.0, 0.0, 1.0, 25.0).status, kLateFitOutsideIntervals) << tc;
-  EXPECT_EQ(fitLateDecay(m.data(), 60, 59.0, 10.0, 0.0, 1.0, 25.0).status, 0);
-  EXPECT_EQ(fitLateDecay(m.data(), 60, 30.0, 10.0, 0.0, 1.0, 0.0).status, 0);  // one interval: no r2, passes
+  // Clipped to interval 1 when it ends at interval 6 or later (tc 5), not when
+  // it ends at 5 (tc 4); starting exactly at 1 needs no clipping. Ending at
+  // the last interval (tc 59) is inside, one later is not.
+  const struct {
+    double tc, range;
+    int32_t status;
+  } cases[] = {
+      {5.0, 25.0, 0},  {4.0, 25.0, kLateFitOutsideIntervals},  {4.0, 4.0, 0},
+      {59.0, 25.0, 0}, {60.0, 25.0, kLateFitOutsideIntervals}, {std::nan(""), 25.0, kLateFitOutsideIntervals},
+      {30.0, 0.0, 0}};
+  for (const auto& [tc, range, status] : cases) {
+    const LateDecayFit fit = fitLateDecay(m.data(), 60, tc, 10.0, 0.0, 1.0, range);
+    EXPECT_EQ(fit.status, status) << tc << " " << range;
+    EXPECT_TRUE(status != 0 || range == 0.0 ||
+                (std::fabs(fit.line.intercept - 1.0) < 1e-12 && std::fabs(fit.line.slope + 1.0) < 1e-12));
+  }
+  // Levels 0, -30, -10, -40 dB over intervals 1..4 (tc 3, range 3): the line
+  // 5 - 10 i leaves residuals 5, -15, 15, -5 around a mean of -20, so
+  // SSres = 500 and SStot = 1000: r2 exactly 0.5, which passes. A flat line
+  // (slope exactly 0) passes too; a rising one does not.
+  const std::vector<double> half = fromDb({0.0, -30.0, -10.0, -40.0, -50.0}), flat(60, 1.0);
+  EXPECT_EQ(fitLateDecay(half.data(), 5, 3.0, 10.0, 0.0, 1.0, 3.0).status, 0);
+  EXPECT_EQ(fitLateDecay(flat.data(), 60, 40.0, 10.0, 10.0, 1.0, 20.0).status, 0);
   const std::vector<double> rising = fromDb(linearDb(60, 0.1));
   EXPECT_EQ(fitLateDecay(rising.data(), 60, 40.0, 10.0, 10.0, 1.0, 20.0).status, kLateFitRising);
   // Alternating levels 20 dB apart around a slight decay: r2 far below 0.5,
@@ -227,8 +284,26 @@ TEST_F(Decay, LateDecayFitRangeAndQualityChecks) {
   EXPECT_EQ(failed.crosspointTime, -1.0);
 }
 
+// The noise window opens one T10 behind the crosspoint estimate, at most at
+// 90 % of the intervals. 100 unit intervals, T10 = 10: levels 8 on 81..90, 4
+// on 91..95, 1 on 96..100. From tc 70 the window is 81..100 (mean 105 / 20);
+// from tc 85 it is capped at 91..100 (mean 25 / 10). A fit margin of -40
+// makes the step's fit end past the intervals, so the noise of that first
+// step is what is reported.
+TEST_F(Decay, NoiseWindowFollowsTheCrosspointUpToNinetyPercent) {
+  std::vector<double> m = fromDb(linearDb(100, -0.5));
+  std::fill(m.begin() + 80, m.begin() + 90, 8.0);
+  std::fill(m.begin() + 90, m.begin() + 95, 4.0);
+  std::fill(m.begin() + 95, m.end(), 1.0);
+  for (const auto& [tc0, noise] : {std::pair{70.0, 5.25}, {85.0, 2.5}, {95.0, 2.5}}) {
+    const CrosspointSearch r = iterateCrosspoint(tc0, m.data(), 100, 1.0, 10.0, -40.0, 20.0);
+    EXPECT_TRUE(r.status == kLateFitOutsideIntervals && r.noiseLevel == noise) << tc0 << " " << r.noiseLevel;
+  }
+}
+
 TEST_F(Decay, StraightDecayAndRangesTheCurveDoesNotReach) {
-  const Times t = evaluate(fromDb(linearDb(48000, -60.0 / kFs)), {0, 10, 20, 30}, kFs);
+  // The first range 30, so that the curvature also finds a T30 at index 0.
+  const Times t = evaluate(fromDb(linearDb(48000, -60.0 / kFs)), {30, 10, 20, 0}, kFs);
   for (size_t k = 0; k < 4; ++k)
     EXPECT_TRUE(std::fabs(t.times[k] - 1.0) < 1e-9 && std::fabs(t.quality[k] - 1.0) < 1e-12) << k;
   EXPECT_TRUE(t.summary.status == 0 && std::fabs(t.summary.curvature) < 1e-7) << t.summary.curvature;
@@ -238,14 +313,22 @@ TEST_F(Decay, StraightDecayAndRangesTheCurveDoesNotReach) {
   EXPECT_NEAR(half.times[1], 1.0, 1e-9);
   EXPECT_TRUE(half.summary.status == 0 && half.times[2] == -10.0 && std::isnan(half.quality[2]) &&
               std::isnan(half.summary.curvature));
+  // Still above -10 dB at its end, or a single value: no EDT. Ending exactly
+  // at -10 dB (0.1 dB per sample for 100 samples at 1 kHz) is reached: 0.6 s.
   EXPECT_EQ(evaluate(fromDb(linearDb(1000, -0.005)), {0}, kFs).times[0], -10.0);
+  EXPECT_EQ(evaluate(std::vector<double>{2.0}, {0}, kFs).times[0], -10.0);
+  std::vector<double> exactTen = fromDb(linearDb(101, -0.1));
+  exactTen[100] = 0.1;
+  EXPECT_NEAR(evaluate(exactTen, {0}, 1000.0).times[0], 0.6, 1e-12);
   // A range that is neither 0 nor >= 10 dB is invalid. An empty curve is not
-  // read; every output is NaN.
+  // read; every output is NaN. No ranges: nothing to evaluate, status 0.
   for (double bad : {-10.0, 9.999, std::nan("")})
     EXPECT_EQ(evaluate(fromDb(linearDb(3000, -0.06)), {bad}, 1000.0).summary.status, kDecayInvalidRange);
   const Times empty = evaluate(std::vector<double>(), {0, 20}, kFs);
   EXPECT_TRUE(empty.summary.status == 0 && std::isnan(empty.times[1]) && std::isnan(empty.quality[1]) &&
               std::isnan(empty.summary.dynamicRange));
+  const Times none = evaluate(fromDb(linearDb(3000, -0.06)), {}, 1000.0);
+  EXPECT_TRUE(none.summary.status == 0 && std::isnan(none.summary.dynamicRange));
 }
 
 // Closed-form least squares over the samples nearest the two levels, found by
@@ -269,22 +352,26 @@ double referenceTime(const std::vector<double>& db, double startDb, double endDb
 }
 
 TEST_F(Decay, CurvedDecayMatchesReferenceFitsAndCurvature) {
-  // Dual-slope decay: 60 dB/s for 0.5 s, then 30 dB/s, so T30 > T20.
+  // A decay whose rate slows all the way (60 dB/s at the start, 20 dB/s after
+  // 2 s at 1 kHz): every fit depends on exactly where its range starts and
+  // ends, so EDT (0 to -10 dB), T10, T20 and T30 (from -5 dB) each match only
+  // the reference over their own levels.
   const double fs = 1000.0;
   std::vector<double> db(2000);
-  for (int i = 0; i < 2000; ++i) db[i] = i < 500 ? -0.06 * i : -30.0 - 0.03 * (i - 500);
-  const Times t = evaluate(fromDb(db), {30, 20, 0, 30}, fs);
+  for (int i = 0; i < 2000; ++i) db[i] = -0.06 * i + 1e-5 * i * i;
+  const Times t = evaluate(fromDb(db), {20, 0, 30, 10}, fs);
   ASSERT_EQ(t.summary.status, 0);
   const double t20 = referenceTime(db, -5.0, -25.0, fs), t30 = referenceTime(db, -5.0, -35.0, fs);
-  EXPECT_NEAR(t.times[1], t20, 1e-9 * t20);
-  EXPECT_NEAR(t.times[3], t30, 1e-9 * t30);
-  EXPECT_NEAR(t.times[2], referenceTime(db, 0.0, -10.0, fs), 1e-9);
+  const double references[] = {t20, referenceTime(db, 0.0, -10.0, fs), t30,
+                               referenceTime(db, -5.0, -15.0, fs)};
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(t.times[k], references[k], 1e-9 * references[k]) << k;
   EXPECT_NEAR(t.summary.curvature, (t30 / t20 - 1.0) * 100.0, 1e-6);
+  EXPECT_GT(t.summary.curvature, 1.0);
   // After a flat lead-in the times are the same: the fit abscissa is the
   // sample position, so the start of the curve does not matter.
   std::vector<double> shifted(300, 0.0);
   shifted.insert(shifted.end(), db.begin(), db.end());
-  EXPECT_NEAR(evaluate(fromDb(shifted), {20}, fs).times[0], t.times[1], 1e-9);
+  EXPECT_NEAR(evaluate(fromDb(shifted), {20}, fs).times[0], t.times[0], 1e-9);
 }
 
 }  // namespace

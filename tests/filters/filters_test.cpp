@@ -251,6 +251,12 @@ TEST(FilterBank, AlignedReverseShiftsByTheStepDelayAndBadBandsSelectNothing) {
   EXPECT_EQ(bankFilterReverseAligned(*bank, x.data(), 63, 10), -1);  // delay 63
   EXPECT_EQ(sosFilterReverseDelayed(*bankCascade(*bank, 10), x.data(), 63, 64), -1);
   EXPECT_EQ(sosFilterReverseDelayed(*bankCascade(*bank, 10), x.data(), 63, -1), -1);
+  // A delay of 0 is plain reverse filtering; one of the whole signal leaves only zeros.
+  SosCascade& c = *bankCascade(*reference, 10);
+  Signal plain(input.begin(), input.begin() + 64), undelayed = plain, shifted = plain;
+  sosFilterReverse(c, plain.data(), 64);
+  EXPECT_TRUE(sosFilterReverseDelayed(c, undelayed.data(), 64, 0) == 0 && undelayed == plain);
+  EXPECT_TRUE(sosFilterReverseDelayed(c, shifted.data(), 64, 64) == 0 && shifted == Signal(64, 0.0));
   // Band ids outside the bank select nothing; the unfiltered id leaves the signal.
   for (auto filter : {bankFilter, bankFilterReverse, bankFilterReverseAligned}) {
     for (int32_t band : {3, 15, 99999, 100003, -1, 0}) EXPECT_EQ(filter(*bank, x.data(), 64, band), -1) << band;

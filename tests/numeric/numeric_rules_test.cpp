@@ -45,12 +45,14 @@ TEST(DynArray, GrowthKeepsContentsAndNeverFreesACallersBuffer) {
 
 TEST(ScalarRules, RoundingHalvesAwayFromZero) {
   EXPECT_EQ(roundHalfAway(2.5), 3.0);
-  EXPECT_EQ(roundHalfAway(-2.5), -3.0);
+  EXPECT_TRUE(roundHalfAway(-2.5) == -3.0 && roundHalfAway(-0.5) == -1.0);
   // floor(x + 0.5) would give 1 here: x + 0.5 rounds up to 1.0.
   EXPECT_EQ(roundHalfAway(0.49999999999999994), 0.0);
   EXPECT_TRUE(std::signbit(roundHalfAway(-0.4)));
-  // Just below 2^52 halves still exist; above, every double is whole.
+  // Just below 2^52 halves still exist; from there on every double is whole
+  // (x + 0.5 would round an odd one up).
   EXPECT_EQ(roundHalfAway(-4503599627370495.5), -4503599627370496.0);
+  EXPECT_EQ(roundHalfAway(4503599627370497.0), 4503599627370497.0);
   EXPECT_EQ(roundHalfAway(9007199254740993.0), 9007199254740993.0);
   EXPECT_TRUE(std::isnan(roundHalfAway(kNaN)));
   EXPECT_EQ(truncateToInt(-2.9), -2);
@@ -71,6 +73,7 @@ TEST(ScalarRules, MeansExtremaAndPowersOfAwkwardValues) {
   EXPECT_EQ(indexOfFirstMin(nullptr, 0).position, 0);
   setNonFiniteConstants();
   EXPECT_TRUE(std::isnan(powerChecked(-8.0, 1.0 / 3.0)));
+  EXPECT_TRUE(powerChecked(-2.0, 3.0) == -8.0 && powerChecked(0.0, 1.5) == 0.0);
   EXPECT_TRUE(std::isnan(powerChecked(kNaN, 0.0)));
   EXPECT_EQ(powerChecked(2.0, kInf), kInf);
   EXPECT_EQ(powerChecked(2.0, -kInf), 0.0);

@@ -144,23 +144,49 @@ TEST(LocateImpulse, WorkedPositions) {
   EXPECT_TRUE(loc.segmentStart == 1.0 && loc.onset == 1000.0 && loc.windowStart == 1.0);
   for (int32_t n : {0, 1, 479})
     EXPECT_TRUE(locateImpulse(env.e.data(), n, kFs, 2.0, 4.0 * kFs, loc) < 0 && loc.onset == 0.0) << n;
+  // At 4 Hz the search starts at the first sample; its 10 ms blocks are empty.
+  EXPECT_EQ(locateImpulse(env.e.data(), 100, 4.0, 2.0, 16.0, loc), kOnsetNoRise);
 }
 
-// The threshold below the peak follows the peak's margin over the background.
-// A staircase at -13, -7 and -3 dB in the last 300 samples before the peak
-// shows which threshold was used: -20 dB catches the first step, -10 dB the
-// second, -5 dB the third. An earlier burst, 0.2 s before the peak, is never
-// the onset.
+// The threshold below the peak follows the peak's margin over a background bg
+// (2^-10, so that every mean is exact): P / bg = 32, 100 (exactly 20 dB), 256,
+// 1000 (exactly 30 dB), 4096. A staircase in the 300 samples before the peak,
+// 50 samples per step at -21, -19, -10.5, -9.5, -5.2, -4.8 dB re P, shows the
+// threshold: -20 dB takes the -19 dB step (pk - 250), -10 dB the -9.5 dB step
+// (pk - 150), -5 dB the last (pk - 50). A sample exactly at the threshold
+// (pk - 400) is not above it; one at pk - 4800, exactly 0.1 s before the peak
+// and above every threshold (its block kept at a mean of bg by zeros), is
+// outside the search. The block before the peak's (of 40 blocks of 480) at 2 bg
+// is not more than twice the 38 bg before it: the noise becomes the mean of 39
+// blocks, 40 bg / 39; at 2.1 bg it is the rise, noise bg.
 TEST(DetectOnset, ThresholdFollowsPeakToNoiseMargin) {
-  const int32_t pk = 19200;  // a block boundary: the staircase lies in one block
-  for (const auto& [marginDb, expected] : {std::pair{15.0, pk - 100}, {25.0, pk - 200}, {35.0, pk - 300}}) {
-    Envelope s(30000, std::pow(10.0, -marginDb / 10.0));
-    s.fill(pk - 9599, pk - 9500, 0.9).fill(pk - 300, pk - 201, 0.05).fill(pk - 200, pk - 101, 0.2);
-    const OnsetResult r = s.fill(pk - 100, pk - 1, 0.5).fill(pk, pk, 1.0).onset();
-    ASSERT_EQ(r.status, 0) << marginDb;
-    EXPECT_EQ(r.onsetPos, expected) << marginDb;
-    EXPECT_NEAR(r.peakToNoiseDb, marginDb, 1e-9);
+  const int32_t pk = 19200;
+  const double bg = std::ldexp(1.0, -10);
+  const struct {
+    double ratio, before, thresholdDb, noise;
+  } rows[] = {{32, 1, -5, 1},     {100, 1, -10, 1},  {256, 1, -10, 1},
+              {1000, 1, -20, 1},  {4096, 1, -20, 1}, {4096, 2, -20, 40.0 / 39.0},
+              {4096, 2.1, -20, 1}};
+  for (const auto& [ratio, before, thresholdDb, noise] : rows) {
+    const double p = ratio * bg;
+    Envelope s(30000, bg);
+    const int32_t spike = static_cast<int32_t>(std::min(0.5 * ratio, 60.0));  // in bg, block mean kept at bg
+    s.fill(pk - 959, pk - 480, before * bg).fill(pk - 4800 - spike + 1, pk - 4801, 0.0);
+    s.fill(pk - 4800, pk - 4800, spike * bg);
+    s.fill(pk - 400, pk - 400, p * std::pow(10.0, thresholdDb / 10.0)).fill(pk, pk, p);
+    for (int step = 0; step < 6; ++step)
+      s.fill(pk - 300 + 50 * step, pk - 251 + 50 * step,
+             p * std::pow(10.0, std::vector<double>{-2.1, -1.9, -1.05, -0.95, -0.52, -0.48}[step]));
+    const OnsetResult r = s.onset();
+    SCOPED_TRACE(testing::Message() << ratio << " " << before);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.onsetPos, thresholdDb == -5.0 ? pk - 50 : (thresholdDb == -10.0 ? pk - 150 : pk - 250));
+    EXPECT_NEAR(r.peakToNoiseDb, 10.0 * std::log10(ratio / noise), 1e-12);
   }
+  // Blocks of one sample (100 Hz): the second value, three times the first,
+  // rises; the first lies above the -5 dB threshold and is the onset.
+  const double two[] = {1.0, 3.0};
+  EXPECT_EQ(detectOnset(two, 2, 100.0).onsetPos, 1.0);
   // Nothing above the threshold before the peak: the peak itself. A peak in
   // a last block cut short by the end of the stretch (1000 is no multiple of
   // 480): the block ends with the stretch. ASan watches the reads.
@@ -182,12 +208,10 @@ TEST(ReverberationObject, LocatesTheDirectSoundOfAMeasuredRoom) {
   const int32_t h = initReverberation(ir.data(), static_cast<int32_t>(ir.size()), kFs, 2.0, 2.0);
   const ReverberationAnalysis& a = *reverberationTable().find(h);
   // The direct sound is response sample 28800 (0.6 s), position 28801; the
-  // A-weighting delays the broadband peak by a sample or two. The window
-  // opens 4800 samples before the onset. The stored segment is the unweighted
-  // response.
+  // A-weighting delays the broadband peak by a sample or two. The stored
+  // segment is the unweighted response.
   ASSERT_TRUE(a.initialised);
   EXPECT_NEAR(a.segmentStart + a.onset - 1.0, 28801.0, 30.0);
-  EXPECT_EQ(getMaxImpulseLength(h), static_cast<int32_t>(a.windowEnd - a.onset) + 4801);
   EXPECT_NEAR(a.realSegment[28800 - static_cast<int32_t>(a.segmentStart) + 1], 1.0, 0.01);
 
   // The same response from a float WAV file finds the same window; an
@@ -204,6 +228,29 @@ TEST(ReverberationObject, LocatesTheDirectSoundOfAMeasuredRoom) {
   EXPECT_TRUE(initReverberationFilter(255, 1, 8, 12) == -1 && getMaxImpulseLength(-1) == -1);
   EXPECT_EQ(deleteReverberation(h), 0);
   EXPECT_EQ(deleteReverberation(h), -1);
+}
+
+// A response measured without a sweep (0 s) and a 1 s tail at 48 kHz: the span
+// is (0 + 1 + 1) * 48000 = 96000 samples, nothing of it is a sweep. The
+// direct sound at response position 36001 (0.75 s) puts the onset half a
+// second into the segment, a few samples before the A-weighted peak; the
+// window runs from 4800 samples before it to 96000 - onset, so it holds
+// 96000 - 2 onset + 4801 positions.
+TEST(ReverberationObject, ResponseWithoutASweepKeepsTheWindowRule) {
+  initTavrix();
+  std::vector<double> ir(96000);
+  std::mt19937 random(5);
+  std::normal_distribution<double> gauss(0.0, 1e-4);
+  for (double& x : ir) x = gauss(random);
+  ir[36000] = 1.0;
+  const Analysis a(initReverberation(ir.data(), 96000, kFs, 0.0, 1.0));
+  const ReverberationAnalysis& r = *reverberationTable().find(a.handle);
+  ASSERT_TRUE(r.initialised);
+  EXPECT_TRUE(r.onset > 23990.0 && r.onset <= 24000.0) << r.onset;
+  EXPECT_NEAR(r.segmentStart + r.onset - 1.0, 36001.0, 10.0);
+  EXPECT_TRUE(r.segmentEnd == 96000.0 && r.windowEnd == 96000.0 - r.onset &&
+              r.windowStart == r.onset - 4800.0);
+  EXPECT_EQ(getMaxImpulseLength(a.handle), 96000 - 2 * static_cast<int32_t>(r.onset) + 4801);
 }
 
 // Responses that cannot be prepared still get a handle; the object is not
@@ -301,6 +348,8 @@ TEST(BandEvaluation, CurvesLevelsAndBlocks) {
   EXPECT_LT(blocks.decay[0], 0.0);
   EXPECT_TRUE(blocks.times == d.times && blocks.noise == d.noise);
   EXPECT_TRUE(BandData(a.handle, 10, {0}, window + 1).untouched());
+  const BandData whole(a.handle, 10, {0}, window);  // one block: the whole window, at 0 dB
+  EXPECT_TRUE(whole.levelLength == 1 && whole.level[0] == 0.0);
 
   // The level-only call: the same levels, and the absolute start of the decay.
   std::vector<double> level(static_cast<size_t>(window)), decay(level.size());
@@ -363,6 +412,9 @@ TEST(Ensembles, MembersAreCheckedAndAveragedOnTheirOnsets) {
   const BandData mean(pair.handle, 10, {20, 30});
   ASSERT_EQ(mean.status, 0);
   for (double t : mean.times) EXPECT_NEAR(t, 1.2, 0.05 * 1.2);
+  // A room averaged with itself is that room: the same absolute peak level.
+  const int32_t twice[2] = {first.handle, first.handle};
+  EXPECT_EQ(BandData(Analysis(initReverberationEnsemble(twice, 2)).handle, 10, {30}).peak, alone.peak);
   // Every member needs a bank that holds the band; no members, nothing to
   // evaluate in a window of one position.
   initReverberationFilter(second.handle, 1, 10, 10);
@@ -380,6 +432,15 @@ TEST(Ensembles, MembersAreCheckedAndAveragedOnTheirOnsets) {
   }
   EXPECT_EQ(getMaxImpulseLength(Analysis(initReverberationEnsemble(nullptr, 2)).handle), -1);
   EXPECT_EQ(getMaxImpulseLength(Analysis(initReverberationEnsemble(&first.handle, -1)).handle), -1);
+  // A member whose window opens at its first position: a loud click 1000
+  // samples in, which the onset search sees, before the direct sound at 0.4 s.
+  std::vector<double> clicked(96000, 0.0);
+  clicked[1000] = 10.0;
+  clicked[19200] = 1.0;
+  Analysis early(initReverberation(clicked.data(), 96000, kFs, 0.0, 1.0));
+  initReverberationFilter(early.handle, 1, 8, 12);
+  ASSERT_EQ(reverberationTable().find(early.handle)->windowStart, 1.0);
+  EXPECT_NE(BandData(Analysis(initReverberationEnsemble(&early.handle, 1)).handle, 10, {0}).status, -1);
   // Deleting a member retires the ensembles that name it.
   EXPECT_EQ(deleteReverberation(second.handle), 0);
   EXPECT_TRUE(getMaxImpulseLength(pair.handle) == -1 && getMaxImpulseLength(first.handle) > 0);

@@ -207,9 +207,9 @@ TEST(StiAnalysis, BadArgumentsFailWithoutReachingOutside) {
     const double* x;
     int32_t n;
     double fs;
-  } bad[] = {{nullptr, 1000, 48000.0},   {h.data(), 0, 48000.0},         {h.data(), -5, 48000.0},
-             {h.data(), 1000, -48000.0}, {h.data(), 1000, NAN},          {h.data(), 1000, INFINITY},
-             {h.data(), 1000, 1e9},      {silence.data(), 1000, 48000.0}};
+  } bad[] = {{nullptr, 1000, 48000.0},   {h.data(), 0, 48000.0}, {h.data(), -5, 48000.0},
+             {h.data(), 1000, -48000.0}, {h.data(), 1000, NAN},  {h.data(), 1000, INFINITY},
+             {h.data(), 1000, 1e9},      {h.data(), 1000, 0.0},  {silence.data(), 1000, 48000.0}};
   for (const auto& b : bad) {
     const int32_t handle = initSpeechTransmissionIndex(b.x, b.n, b.fs);
     ASSERT_GE(handle, 0);
@@ -221,6 +221,9 @@ TEST(StiAnalysis, BadArgumentsFailWithoutReachingOutside) {
     EXPECT_EQ(getSpeechTansmissionIndex(handle, false, true), -1.0);
     EXPECT_EQ(deleteSpeechTransmissionIndex(handle), 0);
   }
+  const int32_t single = analyse({0.5}, 48000.0);  // one sample is a response, padded like any other
+  EXPECT_EQ(getImpulseSize(single), 76800);
+  EXPECT_EQ(deleteSpeechTransmissionIndex(single), 0);
   const int32_t handle = analyse(h, 48000.0);
   for (int32_t band : {6, 14, 99999, 100003}) EXPECT_EQ(getFilteredImpulse(handle, out.data(), band), -1);
   for (int32_t band : {6, 14, kBandAWeighting})
