@@ -191,3 +191,22 @@ def test_energy_parameters_of_a_synthetic_hall():
         assert r.ts_ms == pytest.approx(expected["ts_ms"], rel=0.03), r.label
         assert set(["c50_db", "c80_db", "d50_percent", "ts_ms"]) <= set(r.as_dict())
     assert _closed_forms(2.0)["c80_db"] < broadband.c80_db < _closed_forms(1.4)["c80_db"]
+
+
+def test_distortion_of_a_polynomial():
+    # x + a2 x^2 + a3 x^3 on A sin: harmonics a2 A^2 / 2 and a3 A^3 / 4 over a
+    # fundamental A (1 + 3 a3 A^2 / 4); at 192 kHz nothing aliases.
+    rate, amplitude, a2, a3 = 192000, 0.5, 0.1, 0.2
+    fundamental = 1 + 0.75 * a3 * amplitude ** 2
+    with tavrix.Sweep(rate=rate, start=20, stop=20000, seconds=3, tail=1, fade=False) as sweep:
+        x = amplitude * sweep.samples
+        recording = np.concatenate([np.zeros(rate // 5), x + a2 * x ** 2 + a3 * x ** 3, np.zeros(2 * rate)])
+        sweep.impulse_response(recording)
+        bands = sweep.distortion(harmonics=(2, 3))
+    checked = [b for b in bands if 99 < b.frequency < 5100]
+    assert len(checked) == 18
+    for b in checked:
+        assert b.harmonics_db[2] == pytest.approx(20 * np.log10(a2 * amplitude / 2 / fundamental), abs=0.5)
+        assert b.harmonics_db[3] == pytest.approx(20 * np.log10(a3 * amplitude ** 2 / 4 / fundamental), abs=0.5)
+    with pytest.raises(tavrix.ArgumentError):
+        tavrix.distortion(np.zeros(1000), 48000, 20, 20000, 10, harmonics=(2, 11))
