@@ -28,12 +28,15 @@ int thirdIndex(BandResolution resolution, int band) {
 }  // namespace
 
 double bandFrequency(BandResolution resolution, int band) {
+  if (band == kBandA || band == kBandZ) return std::nan("");
   const double perOctave = resolution == BandResolution::Octave ? 1.0 : 3.0;
   const double octaveRatio = std::pow(10.0, 0.3);
   return 1000.0 * std::pow(octaveRatio, (band - 10.0 * perOctave) / perOctave);
 }
 
 std::string bandName(BandResolution resolution, int band) {
+  if (band == kBandA) return "A";
+  if (band == kBandZ) return "Z";
   const int i = thirdIndex(resolution, band);
   if (i >= 0 && i < static_cast<int>(std::size(kNominalThird))) return kNominalThird[i];
   return "band " + std::to_string(band);
@@ -69,7 +72,7 @@ BandSet chooseBands(BandResolution resolution, double lowHz, double highHz) {
 }
 
 std::string bandLabel(BandResolution resolution, int band, double scale) {
-  if (scale == 1.0) return bandName(resolution, band);
+  if (scale == 1.0 || band == kBandA || band == kBandZ) return bandName(resolution, band);
   const double hz = bandFrequency(resolution, band) * scale;
   char text[32];
   if (hz >= 1000) {

@@ -9,6 +9,9 @@ namespace tavrix::cli {
 
 enum class BandResolution { Octave = 1, Third = 2 };
 
+// The library's broadband evaluations: A-weighted, and unfiltered ("Z").
+constexpr int kBandA = 100000, kBandZ = 100002;
+
 struct BandSet {
   BandResolution resolution = BandResolution::Octave;
   int firstBand = 7;  // 125 Hz
@@ -16,10 +19,12 @@ struct BandSet {
   int count() const { return lastBand - firstBand + 1; }
 };
 
-// Exact mid-band frequency of a band in Hz (base-ten ratios, 1 kHz reference).
+// Exact mid-band frequency of a band in Hz (base-ten ratios, 1 kHz reference);
+// NaN for the broadband evaluations.
 double bandFrequency(BandResolution resolution, int band);
 
-// Nominal name, for example "125 Hz", "1 kHz", "31.5 Hz", "12.5 kHz".
+// Nominal name, for example "125 Hz", "1 kHz", "31.5 Hz", "12.5 kHz"; "A" and
+// "Z" for the broadband evaluations.
 std::string bandName(BandResolution resolution, int band);
 
 // The bands from the one nearest lowHz to the one nearest highHz. Frequencies

@@ -27,6 +27,7 @@ struct ReverbArgs {
   double length = 0, tail = 0;
   bool nativeRate = false, keepSilence = false;
   bool verbose = false;
+  bool parameters = false;
 };
 
 // Third-octave analysis starts and ends a little wider than the octave one.
@@ -98,6 +99,15 @@ Command addReverbCommand(CLI::App& app) {
   sub->add_flag("--keep-silence", a->keepSilence,
                 "Keep digital silence at the end of a file (default: cut it, since the noise analysis "
                 "needs the file's own noise floor)");
+  sub->add_flag(
+      "--parameters", a->parameters,
+      "Also the ISO 3382-1 energy parameters per band and broadband (A-weighted 'A', unfiltered 'Z'): "
+      "clarity C50 and C80 in dB, definition D50 in %, centre time Ts in ms, from the onset of the "
+      "direct sound (time 0). They integrate what the decay curve integrates: each sample's energy less "
+      "the band's noise level up to the crosspoint, and the exponential tail of the late-decay model "
+      "beyond it; a band without a noise floor ('plain') integrates its measured energy to the end of "
+      "the window. The table shows them in a second table per file; CSV adds the columns c50_db, "
+      "c80_db, d50_percent, ts_ms and rows A and Z, JSON the same fields and bands");
   sub->add_flag("-v,--verbose", a->verbose,
                 "Say what the tool does to the input (silence cut, resampling, lead-in silence)");
   return {
@@ -124,6 +134,7 @@ Command addReverbCommand(CLI::App& app) {
         options.sweepDuration = a->length;
         options.tailDuration = a->tail;
         options.verbose = a->verbose;
+        options.parameters = a->parameters;
 
         const ResponseOptions input{!a->keepSilence, a->nativeRate, a->verbose};
         std::vector<Response> responses;

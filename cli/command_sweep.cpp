@@ -3,13 +3,16 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "audio_io.h"
 #include "cli_error.h"
 #include "commands.h"
+#include "distortion.h"
 #include "output.h"
 #include "status_messages.h"
+#include "svg_plot.h"
 #include "sweep_options.h"
 #include "tavrix.h"
 
@@ -29,6 +32,28 @@ std::string hz(double v) {
 
 void checkFinite(double v, const char* option) {
   if (!std::isfinite(v)) usageError(std::string(option) + ": not a finite number");
+}
+
+// Harmonics above the tenth lie closer together than a room's response is
+// long, even for long sweeps.
+constexpr int kMaxHarmonic = 10;
+
+// "2..5" (or "5" for 2..5): the harmonics to report.
+std::pair<int, int> parseHarmonics(const std::string& text) {
+  const char* p = text.c_str();
+  char* end = nullptr;
+  long first = 2, last = std::strtol(p, &end, 10);
+  bool ok = end != p;
+  if (ok && end[0] == '.' && end[1] == '.') {
+    first = last;
+    p = end + 2;
+    last = std::strtol(p, &end, 10);
+    ok = end != p;
+  }
+  if (!ok || *end != '\0' || first < 2 || last < first || last > kMaxHarmonic) {
+    usageError("--harmonics " + text + ": give a range such as 2..5 (from 2 up to at most 10)");
+  }
+  return {static_cast<int>(first), static_cast<int>(last)};
 }
 
 }  // namespace
@@ -112,16 +137,41 @@ Command addIrCommand(CLI::App& app) {
   auto out = std::make_shared<std::string>();
   auto gain = std::make_shared<double>(0);
   auto channel = std::make_shared<int>(0);
+  struct DistortionArgs {
+    bool on = false;
+    std::string harmonics = "2..5", format = "table", plot;
+  };
+  auto d = std::make_shared<DistortionArgs>();
   CLI::App* sub = app.add_subcommand(
       "ir",
       "Turn a recording of the sweep into an impulse response (32-bit float WAV). Give the sweep options "
-      "used for the playback file; --rate defaults to the recording's rate.");
+      "used for the playback file; --rate defaults to the recording's rate. With --distortion, also the "
+      "loudspeaker's harmonic distortion from the same response: the deconvolution of an exponential "
+      "sweep puts harmonic k's response T ln k / ln(to/from) before the linear one (wrapped around the "
+      "end); each is cut with one window (as long as the gap between the two highest harmonics asked "
+      "for), and per third octave of the fundamental the band energy of harmonic k at k times the "
+      "frequency is given in dB re the fundamental's, with THD = 100 sqrt(sum of those energy ratios) in "
+      "%. A harmonic that would lie above --to is not measured ('-'), and THD then neither.");
   sub->add_option("RECORDING", *in, "Recorded sweep (WAV, FLAC, ...)")->required();
   sub->add_option("-o,--output", *out, "Impulse response file to write")->required();
   CLI::Option* rate = addSweepOptions(sub, *o);
   sub->add_option("--gain", *gain, "Gain in dB applied to the recording")->capture_default_str();
   sub->add_option("--channel", *channel, "Channel of a multichannel recording (1 = first)");
-  return {sub, [o, in, out, gain, channel, rate] {
+  sub->add_flag("--distortion", d->on, "Report the harmonic distortion per third octave");
+  sub->add_option("--harmonics", d->harmonics, "Harmonics to report, from..to")->capture_default_str();
+  sub->add_option("--format", d->format,
+                  "Format of the distortion report (the other lines go to stderr "
+                  "for csv and json)")
+      ->check(CLI::IsMember({"table", "csv", "json"}))
+      ->capture_default_str();
+  sub->add_option("--plot", d->plot, "Write the harmonics and THD over frequency as an SVG picture");
+  return {sub, [o, in, out, gain, channel, rate, d] {
+            const std::pair<int, int> harmonics = parseHarmonics(d->harmonics);
+            if (!d->on && (!d->plot.empty() || d->format != "table")) {
+              usageError("--plot and --format belong to --distortion; add it");
+            }
+            // Machine-readable distortion reports keep stdout to themselves.
+            FILE* notes = d->on && d->format != "table" ? stderr : stdout;
             checkFinite(*gain, "--gain");
             // A long sweep takes a while to read and to deconvolve.
             Progress progress("ir step", 3);
@@ -153,12 +203,30 @@ Command addIrCommand(CLI::App& app) {
               processingError(*out + ": cannot be written; check that the directory exists and is writable");
             }
             progress.done();
-            std::printf("wrote %s: %d samples at %s Hz (%s s)\n", out->c_str(), nfft, hz(o->rate).c_str(),
-                        fixed(nfft / o->rate, 2).c_str());
+            std::fprintf(notes, "wrote %s: %d samples at %s Hz (%s s)\n", out->c_str(), nfft,
+                         hz(o->rate).c_str(), fixed(nfft / o->rate, 2).c_str());
             // The response holds the sweep's harmonic distortion at its end;
             // the sweep's durations let the decay analysis stop before it.
-            std::printf("analyse it with: tavrix reverb %s --length %s --tail %s\n", out->c_str(),
-                        hz(o->length).c_str(), hz(o->tail).c_str());
+            std::fprintf(notes, "analyse it with: tavrix reverb %s --length %s --tail %s\n", out->c_str(),
+                         hz(o->length).c_str(), hz(o->tail).c_str());
+            if (!d->on) return;
+            std::vector<double> response(static_cast<size_t>(nfft));
+            if (getImpulseResponse(h.get(), response.data()) != 0) {
+              processingError(*in + ": the library returned no impulse response");
+            }
+            const DistortionResult result = analyseDistortion(response, {o->rate, o->from, o->to, o->length},
+                                                              harmonics.first, harmonics.second);
+            if (result.bands.empty()) {
+              processingError("no third octave lies inside the sweep's " + hz(o->from) + " to " + hz(o->to) +
+                              " Hz with enough frequency resolution; use a wider or longer sweep");
+            }
+            std::fflush(notes);
+            const std::string report = d->format == "csv"    ? distortionCsv(result)
+                                       : d->format == "json" ? distortionJson(result)
+                                                             : "\n" + distortionTable(result);
+            std::fputs(report.c_str(), stdout);
+            if (!d->plot.empty())
+              writeTextFile(d->plot, distortionPlotSvg(result, "Harmonic distortion: " + *in));
           }};
 }
 

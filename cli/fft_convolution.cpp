@@ -1,5 +1,6 @@
 #include "fft_convolution.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -79,6 +80,15 @@ std::vector<double> unitEnvelope(const std::vector<double>& x) {
     const double magnitude = std::abs(a[i]);
     out[i] = magnitude > 0 ? a[i].real() / magnitude : 0.0;
   }
+  return out;
+}
+
+std::vector<double> powerSpectrum(const std::vector<double>& x, size_t n) {
+  std::vector<Complex> a(n);
+  for (size_t i = 0; i < std::min(n, x.size()); ++i) a[i] = x[i];
+  fft(a, false);
+  std::vector<double> out(n / 2 + 1);
+  for (size_t k = 0; k < out.size(); ++k) out[k] = std::norm(a[k]);
   return out;
 }
 

@@ -184,6 +184,9 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
   const size_t onsetIndex = static_cast<size_t>(std::clamp<int64_t>(-r.onsetOffset, 0, std::ssize(level)));
   const std::vector<double> decayPart(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex), level.end());
   r.endLevelDb = lastTenthLevelDb(decayPart);
+  if (r.status == 0) {
+    r.energy = energyParameters(decayPart, decay.size(), r.noiseLevelDb, r.tailModelDb, fs);
+  }
   if (r.status == 0 && r.noiseLevelDb < kNoFloorDb) {
     // The window ends in digital silence or the response is noise-free: the
     // noise level is a rounding residue, not a floor.
@@ -198,6 +201,9 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
       r.curvature = curvatureOf(options.ranges, r.times);
       r.noiseLevelDb = r.tailModelDb[0] = r.tailModelDb[1] = kNaN;
       decay = plain.decayCurveDb;
+      // No floor: nothing to subtract, no tail; the window holds the decay.
+      const double noTail[2] = {kNaN, kNaN};
+      r.energy = energyParameters(decayPart, decayPart.size(), kNaN, noTail, fs);
     }
   }
   if (bandEvaluated(r)) r.doubts = doubtsAbout(r, options.ranges);
@@ -265,6 +271,10 @@ ReverbReport analyseReverberation(const std::vector<ImpulseInput>& inputs, const
     for (int band = options.bands.firstBand; band <= options.bands.lastBand; ++band) {
       progress.step(++done, result.name + " " + bandLabel(options.bands.resolution, band, options.bandScale));
       result.bands.push_back(evaluate(handle, band, blockLength, rate, options));
+    }
+    if (options.parameters) {
+      for (int band : {kBandA, kBandZ})
+        result.broadband.push_back(evaluate(handle, band, blockLength, rate, options));
     }
   };
   for (Prepared& p : prepared) {

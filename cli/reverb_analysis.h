@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bands.h"
+#include "energy_parameters.h"
 
 namespace tavrix::cli {
 
@@ -21,6 +22,9 @@ struct ReverbOptions {
   // rates are resampled), rate / 48000 when a file is analysed at its own rate.
   double bandScale = 1.0;
   bool verbose = false;
+  // Report the energy parameters, and evaluate the broadband responses
+  // (A-weighted and unfiltered) too.
+  bool parameters = false;
 };
 
 // How a band's times were found.
@@ -45,6 +49,9 @@ struct BandResult {
   double noiseLevelDb = 0;         // re the band's peak; NaN when no noise floor was found
   double peakLevelDb = 0;          // absolute, dB re full scale squared
   double tailModelDb[2] = {0, 0};  // late-decay model at the onset and at the crosspoint
+  // C50, C80, D50, Ts of the energy the decay curve integrates (see
+  // energy_parameters.h); NaN where the band gave no times.
+  EnergyParameters energy = noEnergyParameters();
   // Curves as means over blocks of ReverbReport::blockSeconds, block 0
   // starting at the onset of the direct sound. The level curve (dB re the
   // band's peak sample, like the noise level and the late-decay model) starts
@@ -62,6 +69,7 @@ struct ImpulseResult {
   double silenceCutSeconds = 0;  // digital silence cut from the end of the file
   double leadInSeconds = 0;      // silence put in front of the file
   std::vector<BandResult> bands;
+  std::vector<BandResult> broadband;  // A, Z with ReverbOptions::parameters
 };
 
 struct ReverbReport {

@@ -35,10 +35,20 @@ std::string noiseText(const BandResult& b) {
 
 nlohmann::json number(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr); }
 
+// The bands of a source as reported: the fractional-octave bands, then with
+// the energy parameters the broadband A and Z.
+std::vector<const BandResult*> reported(const ImpulseResult& r) {
+  std::vector<const BandResult*> all;
+  for (const BandResult& b : r.bands) all.push_back(&b);
+  for (const BandResult& b : r.broadband) all.push_back(&b);
+  return all;
+}
+
 nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) {
   nlohmann::json bands = nlohmann::json::array();
   const BandResolution res = options.bands.resolution;
-  for (const BandResult& b : r.bands) {
+  for (const BandResult* band : reported(r)) {
+    const BandResult& b = *band;
     nlohmann::json times = nlohmann::json::object(), r2 = nlohmann::json::object();
     for (size_t k = 0; k < options.ranges.size(); ++k) {
       times[rangeName(options.ranges[k])] = number(b.times[k]);
@@ -47,7 +57,7 @@ nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) 
     bands.push_back(
         {{"band", bandLabel(res, b.band, options.bandScale)},
          {"nominal_band", bandName(res, b.band)},
-         {"frequency_hz", bandFrequency(res, b.band) * options.bandScale},
+         {"frequency_hz", number(bandFrequency(res, b.band) * options.bandScale)},
          {"times_s", times},
          {"r2", r2},
          {"dynamic_range_db", number(b.dynamicRange)},
@@ -59,6 +69,12 @@ nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) 
          {"doubts", b.doubts},
          {"status", b.status},
          {"status_text", resultSentence(b)}});
+    if (options.parameters) {
+      bands.back().update({{"c50_db", number(b.energy.c50Db)},
+                           {"c80_db", number(b.energy.c80Db)},
+                           {"d50_percent", number(b.energy.d50Percent)},
+                           {"ts_ms", number(b.energy.tsMs)}});
+    }
   }
   return {{"name", r.name},
           {"sample_rate", r.sampleRate},
@@ -96,7 +112,8 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
     header.insert(header.end(), {"r2 " + rangeName(options.ranges[r2Index]), "dyn dB", "curv %", "noise dB",
                                  "peak dB", "status"});
     TextTable table(header);
-    for (const BandResult& b : r->bands) {
+    for (const BandResult* band : reported(*r)) {
+      const BandResult& b = *band;
       std::vector<std::string> row{bandLabel(options.bands.resolution, b.band, options.bandScale)};
       for (double t : b.times) row.push_back(fixed(t, 2));
       row.insert(row.end(), {fixed(b.fitQuality[r2Index], 4), fixed(b.dynamicRange, 1), fixed(b.curvature, 1),
@@ -104,6 +121,15 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
       table.add(row);
     }
     out += table.render() + "\n";
+    if (options.parameters) {
+      TextTable energy({"band", "C50 dB", "C80 dB", "D50 %", "Ts ms", "status"});
+      for (const BandResult* b : reported(*r)) {
+        energy.add({bandLabel(options.bands.resolution, b->band, options.bandScale),
+                    fixed(b->energy.c50Db, 1), fixed(b->energy.c80Db, 1), fixed(b->energy.d50Percent, 1),
+                    fixed(b->energy.tsMs, 0), resultLabel(*b)});
+      }
+      out += energy.render() + "\n";
+    }
   }
   return out;
 }
@@ -115,6 +141,7 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
   for (double range : options.ranges) header.push_back(std::string("r2_").append(rangeName(range)));
   header.insert(header.end(), {"dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db",
                                "status", "result", "status_text"});
+  if (options.parameters) header.insert(header.end(), {"c50_db", "c80_db", "d50_percent", "ts_ms"});
   const auto line = [](const std::vector<std::string>& fields) {
     std::string text;
     for (const std::string& f : fields) {
@@ -126,7 +153,8 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
   };
   std::string out = line(header);
   for (const ImpulseResult* r : sources(report)) {
-    for (const BandResult& b : r->bands) {
+    for (const BandResult* band : reported(*r)) {
+      const BandResult& b = *band;
       std::vector<std::string> row{
           csvField(r->name), std::to_string(r->sourceRate), std::to_string(r->sampleRate),
           csvField(bandLabel(options.bands.resolution, b.band, options.bandScale)),
@@ -136,6 +164,10 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
       row.insert(row.end(), {csvNumber(b.dynamicRange), csvNumber(b.curvature), csvNumber(b.noiseLevelDb),
                              csvNumber(b.peakLevelDb), std::to_string(b.status), csvField(resultLabel(b)),
                              csvField(resultSentence(b))});
+      if (options.parameters) {
+        row.insert(row.end(), {csvNumber(b.energy.c50Db), csvNumber(b.energy.c80Db),
+                               csvNumber(b.energy.d50Percent), csvNumber(b.energy.tsMs)});
+      }
       out.append(line(row));
     }
   }

@@ -23,9 +23,11 @@ from ._analysis import (
     ReverberationTable,
     Sti,
     StiResult,
+    energy_parameters,
     reverberation,
     sti,
 )
+from ._distortion import DistortionBand, distortion
 from ._library import (
     BAD_POINTS_PER_OCTAVE,
     BAD_RANGE,
@@ -61,7 +63,8 @@ __version__ = "0.1.0"
 __all__ = [
     "ArgumentError", "BandReverberation", "Curves", "FileError", "FilterBank", "LibraryNotFoundError",
     "NotReadyError", "Reverberation", "ReverberationTable", "STATUS_TEXT", "Sti", "StiResult", "Sweep",
-    "TableFullError", "TavrixError", "Wav", "band_frequency", "calibrate_wav", "library_path", "read_wav",
+    "TableFullError", "TavrixError", "Wav", "band_frequency", "energy_parameters", "DistortionBand",
+    "distortion", "calibrate_wav", "library_path", "read_wav",
     "reverberation", "spectrum", "sti", "write_wav", "OK", "FAILED", "BAD_POINTS_PER_OCTAVE",
     "UNSUPPORTED_FORMAT", "BAD_RANGE", "NO_DECAY", "NO_CROSSPOINT", "NO_TAIL_FIT", "TOO_SHORT",
 ]

@@ -65,23 +65,77 @@ def _range_name(r):
     return "EDT" if r == 0 else f"T{r:g}"
 
 
+# The early limits of ISO 3382-1 in seconds: 50 ms for speech, 80 ms for music.
+_SPEECH_LIMIT, _MUSIC_LIMIT = 0.050, 0.080
+
+
+def energy_parameters(level_db, integrated, noise_db, tail_db, rate):
+    """C50 and C80 in dB, D50 in % and Ts in ms of one band, from its level in
+    dB re its peak per sample from the onset of the direct sound (time 0).
+
+    What is integrated is what the noise-compensated decay curve integrates:
+    the first ``integrated`` samples (up to the crosspoint) with the noise
+    level ``noise_db`` subtracted from each (clipped at 0), then the
+    exponential tail of the late-decay model, which runs from ``tail_db[0]``
+    at the onset to ``tail_db[1]`` at the crosspoint ``integrated + 1``
+    samples later. NaN noise or tail: nothing subtracted, no tail. Returns a
+    dict of the four values (NaN when they cannot be formed)."""
+    nan = {"c50_db": math.nan, "c80_db": math.nan, "d50_percent": math.nan, "ts_ms": math.nan}
+    level = np.asarray(level_db, dtype=np.float64)
+    k = min(int(integrated), level.size)
+    if k < 2 or not rate > 0:
+        return nan
+    with np.errstate(invalid="ignore"):
+        e = np.where(np.isfinite(level[:k]), 10 ** (level[:k] / 10), 0.0)
+    if math.isfinite(noise_db):
+        e = np.maximum(e - 10 ** (noise_db / 10), 0.0)
+    cumulative = np.concatenate([[0.0], np.cumsum(e)])
+    moment = float(np.dot(np.arange(k), e))
+    tail = decay = 0.0
+    if all(math.isfinite(v) for v in tail_db) and tail_db[1] < tail_db[0]:
+        decay = (tail_db[0] - tail_db[1]) * math.log(10) / 10 / (k + 1)
+        tail = 10 ** (tail_db[1] / 10) / decay
+        moment += tail * (k + 1 / decay)
+    total = cumulative[k] + tail
+    if not total > 0:
+        return nan
+
+    def before(seconds):
+        n = math.floor(seconds * rate + 0.5)
+        if n <= k:
+            return cumulative[n]
+        return cumulative[k] + tail * (1 - math.exp(-decay * (n - k))) if tail > 0 else math.nan
+
+    def clarity(seconds):
+        early = before(seconds)
+        return 10 * math.log10(early / (total - early)) if total > early else math.nan
+
+    return {"c50_db": clarity(_SPEECH_LIMIT), "c80_db": clarity(_MUSIC_LIMIT),
+            "d50_percent": 100 * before(_SPEECH_LIMIT) / total, "ts_ms": 1000 * moment / total / rate}
+
+
 class BandReverberation:
     """Reverberation results of one band.
 
     ``times`` and ``r2`` map range names ('EDT', 'T20', 'T30', ...) to seconds
     and fit coefficients of determination (NaN where the decay never fell that
     far or no fit was made); ``edt``, ``t10``, ``t20``, ``t30`` read them (NaN
-    when not evaluated). ``status`` is 0 or the decay analysis code (-30 to
-    -33), ``status_text`` says what it means."""
+    when not evaluated). ``c50_db``, ``c80_db``, ``d50_percent`` and ``ts_ms``
+    are the ISO 3382-1 energy parameters (``energy_parameters``; NaN when not
+    evaluated). ``status`` is 0 or the decay analysis code (-30 to -33),
+    ``status_text`` says what it means."""
 
     def __init__(self, band, frequency, label, times, r2, dynamic_range_db, curvature_percent,
-                 noise_level_db, peak_level_db, status):
+                 noise_level_db, peak_level_db, status, energy=None):
         self.band, self.frequency, self.label = band, frequency, label
         self.times, self.r2 = times, r2
         self.dynamic_range_db, self.curvature_percent = dynamic_range_db, curvature_percent
         self.noise_level_db, self.peak_level_db = noise_level_db, peak_level_db
         self.status = status
         self.status_text = STATUS_TEXT.get(status, f"status {status}")
+        energy = energy or energy_parameters((), 0, math.nan, (math.nan, math.nan), 1.0)
+        self.c50_db, self.c80_db = energy["c50_db"], energy["c80_db"]
+        self.d50_percent, self.ts_ms = energy["d50_percent"], energy["ts_ms"]
 
     edt = property(lambda self: self.times.get("EDT", math.nan))
     t10 = property(lambda self: self.times.get("T10", math.nan))
@@ -95,6 +149,7 @@ class BandReverberation:
         row.update({f"r2_{k}": v for k, v in self.r2.items()})
         row.update(dynamic_range_db=self.dynamic_range_db, curvature_percent=self.curvature_percent,
                    noise_level_db=self.noise_level_db, peak_level_db=self.peak_level_db,
+                   c50_db=self.c50_db, c80_db=self.c80_db, d50_percent=self.d50_percent, ts_ms=self.ts_ms,
                    status=self.status, status_text=self.status_text)
         return row
 
@@ -248,9 +303,14 @@ class Reverberation(Handle):
         else:
             freq, label = math.nan, {None: "Z", "Z": "Z"}.get(band, band)
         nan = math.nan
+        energy = None
+        if evaluated:
+            # The level curve from the onset; the decay curve's length is the crosspoint.
+            energy = energy_parameters(level[-onset.value:count.value], int(d[0].value) + 1, d[1].value,
+                                       (tail[0], tail[1]), self.rate)
         return BandReverberation(
             band, freq, label, t, q, d[2].value if evaluated else nan, d[3].value if evaluated else nan,
-            d[1].value if status != -1 else nan, d[4].value if status != -1 else nan, status)
+            d[1].value if status != -1 else nan, d[4].value if status != -1 else nan, status, energy)
 
     def table(self, ranges=(0, 20, 30)):
         """Every band of the analysis: a ``ReverberationTable``."""

@@ -179,6 +179,13 @@ class Sweep(Handle):
                 )
         return self.response
 
+    def distortion(self, harmonics=(2, 5)):
+        """Harmonic distortion per third octave from the last impulse response
+        (``tavrix.distortion``): a list of ``DistortionBand``."""
+        from ._distortion import distortion
+
+        return distortion(self.response, self.rate, self.start, self.stop, self.seconds, harmonics)
+
     def _nfft(self):
         n = lib().getNFFT(self.handle)
         if n < 0:

@@ -126,3 +126,87 @@ def test_other_rates_are_resampled_when_scipy_is_there(monkeypatch):
         table = tavrix.reverberation(x44, 44100)
     assert calls[-1] == (160, 147)
     assert table[3].t30 == pytest.approx(1.0, rel=0.05)
+
+
+# Energy falling as exp(-13.816 t / T): the closed forms of ISO 3382-1's energy parameters.
+def _closed_forms(t):
+    return {"c50_db": 10 * np.log10(np.exp(0.6908 / t) - 1), "c80_db": 10 * np.log10(np.exp(1.1052 / t) - 1),
+            "d50_percent": 100 * (1 - np.exp(-0.6908 / t)), "ts_ms": 1000 * t / 13.816}
+
+
+def test_energy_parameters_of_exact_decays():
+    t60, noise_db, n = 0.9, -30.0, 2 * FS
+    i = np.arange(n)
+    level = 10 * np.log10(10 ** (-6 * i / FS / t60) + 10 ** (noise_db / 10))
+    expected = _closed_forms(t60)
+    tol = {"c50_db": 0.01, "c80_db": 0.01, "d50_percent": 0.05, "ts_ms": 0.05}
+    cross = round(-noise_db / 60 * t60 * FS)
+    early = 0.025 * FS
+    cases = [
+        # Noise subtracted up to the crosspoint, the model's tail beyond it.
+        tavrix.energy_parameters(level, cross - 1, noise_db, (0.0, noise_db), FS),
+        # A crosspoint before 50 ms: both limits lie in the tail.
+        tavrix.energy_parameters(level, early - 1, noise_db, (0.0, -60 * 0.025 / t60), FS),
+    ]
+    for got in cases:
+        for key, value in expected.items():
+            assert got[key] == pytest.approx(value, abs=tol[key]), key
+    raw = tavrix.energy_parameters(level, n, np.nan, (np.nan, np.nan), FS)
+    assert raw["c80_db"] < expected["c80_db"] - 0.1 and raw["ts_ms"] > 1.1 * expected["ts_ms"]
+
+
+def _octave_room(t60s, seed, seconds=4.0):
+    """Reverberation alone, per octave band 125 Hz..8 kHz a noise of flattened
+    envelope decaying in that band's time (as the tool's test room)."""
+    rng = np.random.default_rng(seed)
+    n, settle = int(seconds * FS), FS // 2
+    start = n // 4
+    bank = tavrix.FilterBank("octave", 7, 13)
+    x = np.zeros(n)
+    for band, t60 in zip(range(7, 14), t60s):
+        noise = bank.filter(rng.standard_normal(settle + n), band)
+        spectrum = np.fft.rfft(noise)
+        analytic = np.fft.ifft(np.concatenate([spectrum, np.zeros(noise.size - spectrum.size)]) * 2)
+        noise = bank.filter(np.real(analytic) / np.maximum(np.abs(analytic), 1e-300), band)
+        t = np.arange(n - start) / FS
+        x[start:] += noise[settle + start:] * np.exp(-3 * np.log(10) * t / t60)
+    return 0.1 * x + 1e-6 * rng.standard_normal(n)
+
+
+def test_energy_parameters_of_a_synthetic_hall():
+    # One noise decay scatters by tenths of a decibel in C80 at 250 Hz: eight
+    # positions are averaged by the ensemble.
+    t60s = [2.0, 1.9, 1.8, 1.7, 1.6, 1.5, 1.4]
+    members = [tavrix.Reverberation(_octave_room(t60s, seed), FS) for seed in range(1, 9)]
+    with tavrix.Reverberation.ensemble(members, low=250, high=4000) as mean:
+        table = mean.table()
+        broadband = mean.band("A")
+    for m in members:
+        m.close()
+    assert len(table) == 5
+    for r, t60 in zip(table, t60s[1:6]):
+        expected = _closed_forms(t60)
+        assert r.c80_db == pytest.approx(expected["c80_db"], abs=0.3), r.label
+        assert r.d50_percent == pytest.approx(expected["d50_percent"], abs=2.0), r.label
+        assert r.ts_ms == pytest.approx(expected["ts_ms"], rel=0.03), r.label
+        assert set(["c50_db", "c80_db", "d50_percent", "ts_ms"]) <= set(r.as_dict())
+    assert _closed_forms(2.0)["c80_db"] < broadband.c80_db < _closed_forms(1.4)["c80_db"]
+
+
+def test_distortion_of_a_polynomial():
+    # x + a2 x^2 + a3 x^3 on A sin: harmonics a2 A^2 / 2 and a3 A^3 / 4 over a
+    # fundamental A (1 + 3 a3 A^2 / 4); at 192 kHz nothing aliases.
+    rate, amplitude, a2, a3 = 192000, 0.5, 0.1, 0.2
+    fundamental = 1 + 0.75 * a3 * amplitude ** 2
+    with tavrix.Sweep(rate=rate, start=20, stop=20000, seconds=3, tail=1, fade=False) as sweep:
+        x = amplitude * sweep.samples
+        recording = np.concatenate([np.zeros(rate // 5), x + a2 * x ** 2 + a3 * x ** 3, np.zeros(2 * rate)])
+        sweep.impulse_response(recording)
+        bands = sweep.distortion(harmonics=(2, 3))
+    checked = [b for b in bands if 99 < b.frequency < 5100]
+    assert len(checked) == 18
+    for b in checked:
+        assert b.harmonics_db[2] == pytest.approx(20 * np.log10(a2 * amplitude / 2 / fundamental), abs=0.5)
+        assert b.harmonics_db[3] == pytest.approx(20 * np.log10(a3 * amplitude ** 2 / 4 / fundamental), abs=0.5)
+    with pytest.raises(tavrix.ArgumentError):
+        tavrix.distortion(np.zeros(1000), 48000, 20, 20000, 10, harmonics=(2, 11))
