@@ -22,9 +22,14 @@ DynArray<double> analyticSpectrumInverse(const double* x, int32_t n) {
   const int32_t length = fftLengthFor(n);
   if (length < 1 || length > kMaxLength) throw std::bad_alloc();
   DynArray<double> z(2 * length);
-  for (int32_t i = 0; i < n; ++i) z[2 * i] = x[i];
-  fftForward(z.data(), length);
+  // The real transform gives bins 0 .. N/2; the upper ones are dropped anyway.
+  for (int32_t i = 0; i < n; ++i) z[i] = x[i];
+  const double nyquist = realFftForward(z.data(), length);
   const int32_t half = length / 2;
+  if (length > 1) {
+    z[length] = nyquist;
+    z[length + 1] = 0.0;
+  }
   for (int32_t k = 1; k < half; ++k) {
     z[2 * k] *= 2.0;
     z[2 * k + 1] *= 2.0;
