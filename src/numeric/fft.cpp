@@ -112,13 +112,12 @@ inline V load(const Complex* p) { return _mm_loadu_pd(reinterpret_cast<const dou
 inline void store(Complex* p, V v) { _mm_storeu_pd(reinterpret_cast<double*>(p), v); }
 inline V add(V a, V b) { return _mm_add_pd(a, b); }
 inline V sub(V a, V b) { return _mm_sub_pd(a, b); }
-inline V mul(V a, V w) {
-  const V wr = _mm_unpacklo_pd(w, w), wi = _mm_unpackhi_pd(w, w);
-  const V swapped = _mm_shuffle_pd(a, a, 1);
-  return _mm_add_pd(_mm_mul_pd(a, wr), _mm_xor_pd(_mm_mul_pd(swapped, wi), _mm_set_pd(0.0, -0.0)));
-}
 // -i a = (a.im, -a.re)
 inline V minusI(V a) { return _mm_xor_pd(_mm_shuffle_pd(a, a, 1), _mm_set_pd(-0.0, 0.0)); }
+// a w with w given split as (re, re) and (-im, im): two products and a sum.
+inline V mulSplit(V a, const Complex* w) {
+  return _mm_add_pd(_mm_mul_pd(a, load(w)), _mm_mul_pd(_mm_shuffle_pd(a, a, 1), load(w + 1)));
+}
 #else
 struct V {
   double re, im;
@@ -127,15 +126,19 @@ inline V load(const Complex* p) { return V{p->real(), p->imag()}; }
 inline void store(Complex* p, V v) { *p = Complex(v.re, v.im); }
 inline V add(V a, V b) { return V{a.re + b.re, a.im + b.im}; }
 inline V sub(V a, V b) { return V{a.re - b.re, a.im - b.im}; }
-inline V mul(V a, V w) { return V{a.re * w.re - a.im * w.im, a.im * w.re + a.re * w.im}; }
 inline V minusI(V a) { return V{a.im, -a.re}; }
+inline V mulSplit(V a, const Complex* w) {
+  return V{a.re * w[0].real() + a.im * w[1].real(), a.im * w[0].imag() + a.re * w[1].imag()};
+}
 #endif
 
 // Radix-4 decimation-in-time butterfly on the four quarters of a group of 4h
 // values: quarter r holds the h-point transform of the samples r' mod 4, with
 // r' the bit reversal of r (0, 2, 1, 3). Twiddles W_4h^j, W_4h^2j, W_4h^3j.
-inline void butterfly4(Complex* p0, Complex* p1, Complex* p2, Complex* p3, V w1, V w2, V w3) {
-  const V a0 = load(p0), a2 = mul(load(p1), w2), a1 = mul(load(p2), w1), a3 = mul(load(p3), w3);
+// The twiddles come split (see splitTwiddle), six slots: W^j, W^2j, W^3j.
+inline void butterfly4(Complex* p0, Complex* p1, Complex* p2, Complex* p3, const Complex* w) {
+  const V a0 = load(p0), a2 = mulSplit(load(p1), w + 2), a1 = mulSplit(load(p2), w),
+          a3 = mulSplit(load(p3), w + 4);
   const V s0 = add(a0, a2), d0 = sub(a0, a2), s1 = add(a1, a3), d1 = minusI(sub(a1, a3));
   store(p0, add(s0, s1));
   store(p2, sub(s0, s1));
@@ -143,8 +146,14 @@ inline void butterfly4(Complex* p0, Complex* p1, Complex* p2, Complex* p3, V w1,
   store(p3, sub(d0, d1));
 }
 
-// Per-stage twiddle triples (W^j, W^2j, W^3j of W = W_4h), j < h, kept for
-// 4h <= 2^kMaxStageLog2 (3/4 of 2^kMaxStageLog2 values at most, 6 MiB).
+// A twiddle w as the pair (re, re), (-im, im), ready for mulSplit.
+inline void splitTwiddle(Complex w, Complex* out) {
+  out[0] = Complex(w.real(), w.real());
+  out[1] = Complex(-w.imag(), w.imag());
+}
+
+// Per-stage twiddles W^j, W^2j, W^3j of W = W_4h, j < h, split, kept for
+// 4h <= 2^kMaxStageLog2 (6/4 of 2^kMaxStageLog2 values in all, 12 MiB).
 constexpr int kMaxStageLog2 = 18;
 const Complex* stageTwiddles(int p) {
   static std::array<std::vector<Complex>, kMaxStageLog2 + 1> tables;
@@ -152,11 +161,11 @@ const Complex* stageTwiddles(int p) {
   if (t.empty()) {
     const int64_t h = (int64_t{1} << p) / 4;
     const Twiddle w(p);
-    t.resize(static_cast<size_t>(3 * h));
+    t.resize(static_cast<size_t>(6 * h));
     for (int64_t j = 0; j < h; ++j) {
-      t[3 * j] = w(j);
-      t[3 * j + 1] = w(2 * j);
-      t[3 * j + 2] = w(3 * j);
+      splitTwiddle(w(j), &t[6 * j]);
+      splitTwiddle(w(2 * j), &t[6 * j + 2]);
+      splitTwiddle(w(3 * j), &t[6 * j + 4]);
     }
   }
   return t.data();
@@ -180,28 +189,25 @@ void radix4Pass(Complex* y, int64_t len, int p) {
     const Complex* t = stageTwiddles(p);
     for (int64_t s = 0; s < len; s += 4 * h) {
       Complex* q = y + s;
-      for (int64_t j = 0; j < h; ++j)
-        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, load(t + 3 * j), load(t + 3 * j + 1),
-                   load(t + 3 * j + 2));
+      for (int64_t j = 0; j < h; ++j) butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, t + 6 * j);
     }
     return;
   }
   // Long stages: twiddles computed per value, in runs shared by all groups.
   const Twiddle w(p);
   constexpr int64_t kRun = 256;
-  Complex run[3 * kRun];
+  Complex run[6 * kRun];
   for (int64_t j0 = 0; j0 < h; j0 += kRun) {
     const int64_t count = std::min(kRun, h - j0);
     for (int64_t j = 0; j < count; ++j) {
-      run[3 * j] = w(j0 + j);
-      run[3 * j + 1] = w(2 * (j0 + j));
-      run[3 * j + 2] = w(3 * (j0 + j));
+      splitTwiddle(w(j0 + j), &run[6 * j]);
+      splitTwiddle(w(2 * (j0 + j)), &run[6 * j + 2]);
+      splitTwiddle(w(3 * (j0 + j)), &run[6 * j + 4]);
     }
     for (int64_t s = 0; s < len; s += 4 * h) {
       Complex* q = y + s + j0;
       for (int64_t j = 0; j < count; ++j)
-        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, load(run + 3 * j), load(run + 3 * j + 1),
-                   load(run + 3 * j + 2));
+        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, run + 6 * j);
     }
   }
 }
