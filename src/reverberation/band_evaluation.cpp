@@ -111,11 +111,11 @@ int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEner
   const int32_t needed =
       analysis.wholeSegmentPasses ? k : std::clamp(truncateToInt(analysis.windowEnd), 0, k);
   const int32_t span = bankReverseSpan(*analysis.filterBank, band, k, needed, kSettledAttenuation);
-  DynArray<double> re(analysis.realSegment.data(), span);
+  DynArray<double> re(k);
+  std::memcpy(re.data(), analysis.realSegment.data(), sizeof(double) * static_cast<size_t>(span));
   DynArray<double> im(analysis.imagSegment.data(), span);
   if (bankFilterReverseAlignedPair(*analysis.filterBank, re.data(), im.data(), span, band) != 0) return -1;
   for (int32_t i = 0; i < span; ++i) re[i] = re[i] * re[i] + im[i] * im[i];
-  re.resize(k);
   out.energy.swap(re);
   const int32_t onset = truncateToInt(analysis.onset);
   out.decayOnset = onset;
