@@ -69,6 +69,13 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bench/bench_*; do $$b --benchmark_min_time=0.2; done
 
+# The chain and the transforms next to FFTW 3 and numpy/scipy, ratios per stage.
+.PHONY: bench-compare
+bench-compare: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAVRIX_BENCH=ON -DTAVRIX_TESTS=OFF
+	cmake --build build-bench -j $(JOBS)
+	/usr/bin/python3 bench/compare.py build-bench
+
 # tavrix.dll (imports only KERNEL32 and msvcrt) and the test programs.
 windows-deps:
 	@sh tools/install-windows-deps.sh

@@ -8,8 +8,9 @@ for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json
   libsoxr-dev clang libclang-rt-dev $TAVRIX_EXTRA_PACKAGES; do
   have "$p" || need="$need $p"
 done
-# The Python package and its tests; pkg-config and dpkg-shlibdeps for the install test and `make package`.
-for p in python3-numpy python3-pytest python3-setuptools python3-pip pkg-config dpkg-dev; do
+# The Python package and its tests; pkg-config and dpkg-shlibdeps for the install test and `make package`;
+# scipy and FFTW 3 as the references of `make bench-compare` (never linked into the library).
+for p in python3-numpy python3-pytest python3-setuptools python3-pip pkg-config dpkg-dev python3-scipy libfftw3-dev; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0

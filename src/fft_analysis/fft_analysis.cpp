@@ -20,11 +20,10 @@ const double* spectrumHannWindow() {
 void fftAnalysisStep(FftAnalysis& analysis, double* buffer) {
   const double* window = spectrumHannWindow();
   double* frame = analysis.frame.data();
-  for (int32_t n = 0; n < kSpectrumBlockLength; ++n) {
-    frame[2 * n] = buffer[n] * window[n];
-    frame[2 * n + 1] = 0.0;
-  }
-  fftForward(analysis.fftSize, frame);
+  for (int32_t n = 0; n < kSpectrumBlockLength; ++n) frame[n] = buffer[n] * window[n];
+  // Real input: bins 0 .. N/2 from the real transform.
+  frame[kSpectrumBlockLength] = realFftForward(frame, kSpectrumBlockLength);
+  frame[kSpectrumBlockLength + 1] = 0.0;
 
   // One-sided power: the interior bins carry the energy of their negative-
   // frequency twins (x2) and the peak-to-rms conversion of a sinusoid (x2);

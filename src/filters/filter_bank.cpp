@@ -1,5 +1,6 @@
 #include "filters/filter_bank.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "filters/filter_designs.h"
@@ -87,6 +88,28 @@ int32_t bankFilterReverseAligned(FilterBank& bank, double* x, int32_t n, int32_t
   const int32_t delay = holdsBand(bank, band) ? bandStepDelay(bank.resolution, band) : kWeightingAlignDelay;
   if (delay < 0 || delay >= n) return -1;
   return sosFilterReverseDelayed(*cascade, x, n, delay);
+}
+
+int32_t bankFilterReverseAlignedPair(FilterBank& bank, double* x, double* y, int32_t n, int32_t band) {
+  if (band == kBandUnfiltered) return 0;
+  SosCascade* cascade = bankCascade(bank, band);
+  if (!cascade) return -1;
+  const int32_t delay = holdsBand(bank, band) ? bandStepDelay(bank.resolution, band) : kWeightingAlignDelay;
+  if (delay < 0 || delay >= n) return -1;
+  return sosFilterReverseDelayedPair(*cascade, x, y, n, delay);
+}
+
+int32_t bankReverseSpan(FilterBank& bank, int32_t band, int32_t n, int32_t needed, double attenuation) {
+  if (band == kBandUnfiltered) return std::clamp(needed, std::min(n, 1), n);
+  // The weightings keep their whole pass: their low-frequency poles amplify
+  // the state's rounding, so a pass started elsewhere differs in the last
+  // digits of the faintest values.
+  if (!holdsBand(bank, band)) return n;
+  const int32_t delay = bandStepDelay(bank.resolution, band);
+  const int32_t settling = sosSettlingLength(*bankCascade(bank, band), attenuation);
+  if (delay < 0 || settling < 0 || needed < 0) return n;
+  const int64_t span = std::max<int64_t>(int64_t{needed} + settling, int64_t{delay} + 1);
+  return static_cast<int32_t>(std::min<int64_t>(span, n));
 }
 
 int32_t bankResetBands(FilterBank& bank) {

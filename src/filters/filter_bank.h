@@ -38,6 +38,16 @@ int32_t bankFilterReverse(FilterBank& bank, double* x, int32_t n, int32_t band);
 // Time-reversed filtering from rest with the band's step delay compensated
 // (a delay of 1 for the weightings); -1 when the delay is not shorter than n.
 int32_t bankFilterReverseAligned(FilterBank& bank, double* x, int32_t n, int32_t band);
+// bankFilterReverseAligned on two signals at once (interleaved recurrences,
+// the same results as two calls; the cascade's state is left alone).
+int32_t bankFilterReverseAlignedPair(FilterBank& bank, double* x, double* y, int32_t n, int32_t band);
+// Length of the start of n samples that an aligned reverse pass must cover
+// for its first `needed` outputs to be those of the pass over all n samples:
+// the samples left out are then only seen through the band filter's slowest
+// pole after it has decayed by the factor attenuation. At least the band's
+// delay + 1, at most n; n for the weightings, for a filter that does not
+// decay and for a band the bank does not hold.
+int32_t bankReverseSpan(FilterBank& bank, int32_t band, int32_t n, int32_t needed, double attenuation);
 // Puts every band cascade at rest (not the weightings); -1 without bands.
 int32_t bankResetBands(FilterBank& bank);
 // The band's step delay in samples; -1 for a band outside the bank's range.

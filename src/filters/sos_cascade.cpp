@@ -1,6 +1,9 @@
 #include "filters/sos_cascade.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <vector>
 
 namespace tavrix {
 namespace {
@@ -69,6 +72,49 @@ int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32
   for (int32_t t = n - 1; t >= d; --t) x[t] = cascadeStep(sections, gains, count, x[t - d]);
   for (int32_t t = d - 1; t >= 0; --t) x[t] = cascadeStep(sections, gains, count, 0.0);
   return 0;
+}
+
+int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double* y, int32_t n, int32_t d) {
+  if (d < 0 || d > n) return -1;
+  const int32_t count = static_cast<int32_t>(cascade.sections.size());
+  const SosSection* s = cascade.sections.data();
+  const double* gains = cascade.gains.data();
+  // States z1, z2 of each section for x (za) and y (zb); the arithmetic is
+  // cascadeStep's, operation for operation.
+  std::vector<double> za(2 * static_cast<size_t>(count), 0.0), zb(za);
+  auto step = [&](double va, double vb, double& outA, double& outB) {
+    for (int32_t i = 0; i < count; ++i) {
+      const double g = gains[i];
+      const double wa = g * va, wb = g * vb;
+      const double ya = s[i].b0 * wa + za[2 * i], yb = s[i].b0 * wb + zb[2 * i];
+      za[2 * i] = (s[i].b1 * wa + za[2 * i + 1]) - s[i].a1 * ya;
+      zb[2 * i] = (s[i].b1 * wb + zb[2 * i + 1]) - s[i].a1 * yb;
+      za[2 * i + 1] = s[i].b2 * wa - s[i].a2 * ya;
+      zb[2 * i + 1] = s[i].b2 * wb - s[i].a2 * yb;
+      va = ya;
+      vb = yb;
+    }
+    outA = va * gains[count];
+    outB = vb * gains[count];
+  };
+  for (int32_t t = n - 1; t >= d; --t) step(x[t - d], y[t - d], x[t], y[t]);
+  for (int32_t t = d - 1; t >= 0; --t) step(0.0, 0.0, x[t], y[t]);
+  return 0;
+}
+
+int32_t sosSettlingLength(const SosCascade& cascade, double attenuation) {
+  double radius = 0.0;
+  for (const SosSection& s : cascade.sections) {
+    // Roots of z^2 + a1 z + a2.
+    const double discriminant = s.a1 * s.a1 - 4.0 * s.a2;
+    const double r = discriminant < 0.0 ? std::sqrt(s.a2) : 0.5 * (std::fabs(s.a1) + std::sqrt(discriminant));
+    radius = std::max(radius, r);
+  }
+  if (cascade.sections.empty()) return 0;
+  if (!(radius < 1.0)) return -1;
+  if (radius == 0.0) return 1;
+  const double length = std::ceil(std::log(attenuation) / std::log(radius));
+  return length < 2.0e9 ? static_cast<int32_t>(length) : -1;
 }
 
 void sosReset(SosCascade& cascade) {

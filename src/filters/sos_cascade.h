@@ -13,8 +13,8 @@ struct SosSection {
 };
 
 struct SosCascade {
-  int32_t order = 0;             // even; order / 2 sections
-  std::vector<double> gains;     // order/2 + 1: input gain of each section, then the output gain
+  int32_t order = 0;          // even; order / 2 sections
+  std::vector<double> gains;  // order/2 + 1: input gain of each section, then the output gain
   std::vector<SosSection> sections;
 };
 
@@ -30,6 +30,15 @@ int32_t sosFilterReverse(SosCascade& cascade, double* x, int32_t n);
 // Time-reversed filtering from rest of x delayed by d samples (0 <= d < n):
 // x[t] <- step(x[t-d]) for t = n-1 .. d, then x[t] <- step(0) for t = d-1 .. 0.
 int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32_t d);
+// sosFilterReverseDelayed on two signals of n samples at once, from rest: the
+// two recurrences are interleaved so that one hides the other's latency, each
+// rounding exactly as on its own. The cascade's own state is not used.
+int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double* y, int32_t n, int32_t d);
+// Samples after which the slowest pole of the cascade has decayed by the factor
+// attenuation (0 < attenuation < 1): ceil(ln attenuation / ln r) for the
+// largest pole radius r; 0 without sections, -1 when a pole is not inside the
+// unit circle.
+int32_t sosSettlingLength(const SosCascade& cascade, double attenuation);
 // Puts every section at rest.
 void sosReset(SosCascade& cascade);
 

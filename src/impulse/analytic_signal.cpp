@@ -1,5 +1,6 @@
 #include "impulse/analytic_signal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -11,30 +12,29 @@ namespace {
 
 constexpr int32_t kMaxLength = 1 << 29;
 
-// Spectrum of the analytic signal of x[0..n-1], zero-padded to the next power
-// of two N, transformed back: the one-sided spectrum keeps DC and the Nyquist
-// bin as they are, doubles the positive frequencies and drops the negative
-// ones, so the real part returns x and the imaginary part is its Hilbert
-// transform. Returns the N complex values interleaved.
-// Throws std::bad_alloc when the complex buffer would not fit the array's
-// int32 element count (n above 2^29 - 1).
-DynArray<double> analyticSpectrumInverse(const double* x, int32_t n) {
+// Hilbert transform of x[0..n-1] zero-padded to the next power of two N: the
+// analytic signal's spectrum keeps DC and the Nyquist bin, doubles the
+// positive frequencies and drops the negative ones, so its inverse transform
+// has the real part x and, as imaginary part, the real inverse transform of
+// -i X[k] for 0 < k < N/2 (DC and Nyquist contribute nothing imaginary).
+// Two real transforms of N points; returns the N samples, the first n of
+// which are wanted. Throws std::bad_alloc for n above 2^29 - 1, as the
+// complex buffer of the full transform would not fit the array's int32 count.
+DynArray<double> hilbertTransform(const double* x, int32_t n) {
   const int32_t length = fftLengthFor(n);
   if (length < 1 || length > kMaxLength) throw std::bad_alloc();
-  DynArray<double> z(2 * length);
-  for (int32_t i = 0; i < n; ++i) z[2 * i] = x[i];
-  fftForward(z.data(), length);
-  const int32_t half = length / 2;
-  for (int32_t k = 1; k < half; ++k) {
-    z[2 * k] *= 2.0;
-    z[2 * k + 1] *= 2.0;
+  DynArray<double> z(length);
+  if (length == 1) return z;  // a single sample has no Hilbert transform but 0
+  for (int32_t i = 0; i < n; ++i) z[i] = x[i];
+  realFftForward(z.data(), length);
+  z[0] = 0.0;
+  z[1] = 0.0;
+  for (int32_t k = 1; k < length / 2; ++k) {
+    const double re = z[2 * k];
+    z[2 * k] = z[2 * k + 1];
+    z[2 * k + 1] = -re;
   }
-  // For N = 1 and 2 there are no bins between DC and Nyquist to change.
-  for (int32_t k = half + 1; k < length; ++k) {
-    z[2 * k] = 0.0;
-    z[2 * k + 1] = 0.0;
-  }
-  fftInverse(z.data(), length);
+  realFftInverse(z.data(), 0.0, length);
   return z;
 }
 
@@ -42,17 +42,15 @@ DynArray<double> analyticSpectrumInverse(const double* x, int32_t n) {
 
 void analyticSignal(const double* x, double* re, double* im, int32_t n) {
   if (n < 1) return;
-  const DynArray<double> z = analyticSpectrumInverse(x, n);
-  for (int32_t i = 0; i < n; ++i) {
-    re[i] = z[2 * i];
-    im[i] = z[2 * i + 1];
-  }
+  const DynArray<double> h = hilbertTransform(x, n);
+  if (re != x) std::copy(x, x + n, re);
+  std::copy(h.data(), h.data() + n, im);
 }
 
 int32_t hilbertEnvelope(double* x, int32_t n) {
   if (n < 1) return 0;
-  const DynArray<double> z = analyticSpectrumInverse(x, n);
-  for (int32_t i = 0; i < n; ++i) x[i] = std::sqrt(z[2 * i] * z[2 * i] + z[2 * i + 1] * z[2 * i + 1]);
+  const DynArray<double> h = hilbertTransform(x, n);
+  for (int32_t i = 0; i < n; ++i) x[i] = std::sqrt(x[i] * x[i] + h[i] * h[i]);
   return 0;
 }
 

@@ -6,7 +6,7 @@
 namespace tavrix {
 
 // re and im receive the analytic signal of x[0..n-1] computed over the next
-// power of two (fftLengthFor(n)): re = x to rounding, im = its Hilbert
+// power of two (fftLengthFor(n)): re = x, im = its Hilbert
 // transform. n < 1 does nothing. Throws std::bad_alloc when the work buffer
 // cannot be had (n above 2^29 - 1, or memory exhausted).
 void analyticSignal(const double* x, double* re, double* im, int32_t n);

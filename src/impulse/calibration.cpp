@@ -1,5 +1,6 @@
 #include "impulse/calibration.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -74,11 +75,16 @@ int32_t calibrationSpectrum(const ImpulseMeasurement& m, DynArray<double>& spect
   if (!m.hasImpulseResponse()) return -1;
   const int32_t n = m.nfft;
   spectrum.resizeExact(2 * n);
-  for (int32_t i = 0; i < n; ++i) {
-    spectrum[2 * i] = m.impulseResponse[i];
-    spectrum[2 * i + 1] = 0.0;
+  std::copy(m.impulseResponse.data(), m.impulseResponse.data() + n, spectrum.data());
+  const double nyquist = realFftForward(spectrum.data(), n);
+  for (int32_t k = n / 2 + 1; k < n; ++k) {
+    spectrum[2 * k] = spectrum[2 * (n - k)];
+    spectrum[2 * k + 1] = -spectrum[2 * (n - k) + 1];
   }
-  fftForward(spectrum.data(), n);
+  if (n > 1) {
+    spectrum[n] = nyquist;
+    spectrum[n + 1] = 0.0;
+  }
   return 0;
 }
 

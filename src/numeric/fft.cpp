@@ -1,12 +1,17 @@
 #include "numeric/fft.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <complex>
-#include <cstring>
 #include <numbers>
 #include <vector>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define TAVRIX_FFT_SSE2 1
+#endif
 
 namespace tavrix {
 namespace {
@@ -18,7 +23,7 @@ bool isPowerOfTwo(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 // Twiddles w[k] = exp(-2 pi i k / M), k = 0 .. M/2 - 1, taken from one
 // quarter-wave table so that each value is a correctly rounded cosine or sine
 // and the symmetries hold exactly.
-std::vector<Complex> twiddles(int64_t m, bool inverse) {
+std::vector<Complex> twiddles(int64_t m) {
   std::vector<Complex> w(static_cast<size_t>(std::max<int64_t>(m / 2, 1)));
   if (m < 2) {
     w[0] = 1.0;
@@ -34,7 +39,6 @@ std::vector<Complex> twiddles(int64_t m, bool inverse) {
   for (int64_t k = quarter / 2 + 1; k < quarter; ++k)
     q[k] = std::sin(static_cast<double>(quarter - k) * step);
   if (quarter > 0) q[quarter] = 0.0;
-  const double sign = inverse ? 1.0 : -1.0;
   for (int64_t k = 0; k < m / 2; ++k) {
     double c, s;         // cos and sin of 2 pi k / m
     if (quarter == 0) {  // m == 2
@@ -47,84 +51,241 @@ std::vector<Complex> twiddles(int64_t m, bool inverse) {
       c = -q[m / 2 - k];
       s = q[k - quarter];
     }
-    w[k] = Complex(c, sign * s);
+    w[k] = Complex(c, -s);
   }
   return w;
 }
 
-// Stages whose groups fit in this many points are run block by block, so that
-// a block stays in cache through all of them (2^12 complex values = 64 KiB).
-constexpr int64_t kCacheBlock = int64_t{1} << 12;
+// Tables are kept for the life of the process for lengths up to 2^20 (all of
+// them together hold 2^20 complex values, 16 MiB); longer lengths combine a
+// kept coarse table with a short fine one per call.
+constexpr int kMaxKeptLog2 = 20;
+constexpr int kFineLog2 = 10;
 
-// Bit-reversal permutation of m = 2^p values.
-void bitReverse(Complex* y, int64_t m) {
-  for (int64_t i = 1, j = 0; i < m; ++i) {
-    int64_t bit = m >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(y[i], y[j]);
+// W_L^k = exp(-2 pi i k / L), k < L/2, for L = 2^p, p <= kMaxKeptLog2. A
+// function-local table is built on first use, whatever the order of static
+// initialisation; the library is single-threaded.
+const Complex* halfCircle(int p) {
+  static std::array<std::vector<Complex>, kMaxKeptLog2 + 1> tables;
+  std::vector<Complex>& t = tables[static_cast<size_t>(p)];
+  if (t.empty()) t = twiddles(int64_t{1} << p);
+  return t.data();
+}
+
+// W_L^k for any 0 <= k < L, L = 2^p: a kept table for p <= kMaxKeptLog2,
+// otherwise W_L^(k - k mod 2^10) * W_L^(k mod 2^10), two correctly rounded
+// factors and one complex product.
+class Twiddle {
+ public:
+  explicit Twiddle(int p) : half_(int64_t{1} << (p - 1)) {
+    if (p <= kMaxKeptLog2) {
+      table_ = halfCircle(p);
+      return;
+    }
+    coarseHalf_ = half_ >> kFineLog2;
+    table_ = halfCircle(p - kFineLog2);
+    fine_.resize(size_t{1} << kFineLog2);
+    const double step = 2.0 * std::numbers::pi / static_cast<double>(2 * half_);
+    for (size_t b = 0; b < fine_.size(); ++b)
+      fine_[b] = Complex(std::cos(static_cast<double>(b) * step), -std::sin(static_cast<double>(b) * step));
+  }
+  Complex operator()(int64_t k) const {
+    if (fine_.empty()) return k < half_ ? table_[k] : -table_[k - half_];
+    const int64_t c = k >> kFineLog2;
+    const Complex a = c < coarseHalf_ ? table_[c] : -table_[c - coarseHalf_];
+    const Complex b = fine_[static_cast<size_t>(k & ((int64_t{1} << kFineLog2) - 1))];
+    return Complex(a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real());
+  }
+
+ private:
+  int64_t half_;
+  int64_t coarseHalf_ = 0;
+  const Complex* table_ = nullptr;
+  std::vector<Complex> fine_;
+};
+
+// Complex arithmetic on one value per SSE2 register, or plain doubles. The
+// product rounds exactly as the textbook formula (no fused multiply-add).
+#ifdef TAVRIX_FFT_SSE2
+using V = __m128d;
+inline V load(const Complex* p) { return _mm_loadu_pd(reinterpret_cast<const double*>(p)); }
+inline void store(Complex* p, V v) { _mm_storeu_pd(reinterpret_cast<double*>(p), v); }
+inline V add(V a, V b) { return _mm_add_pd(a, b); }
+inline V sub(V a, V b) { return _mm_sub_pd(a, b); }
+// -i a = (a.im, -a.re)
+inline V minusI(V a) { return _mm_xor_pd(_mm_shuffle_pd(a, a, 1), _mm_set_pd(-0.0, 0.0)); }
+// a w with w given split as (re, re) and (-im, im): two products and a sum.
+inline V mulSplit(V a, const Complex* w) {
+  return _mm_add_pd(_mm_mul_pd(a, load(w)), _mm_mul_pd(_mm_shuffle_pd(a, a, 1), load(w + 1)));
+}
+#else
+struct V {
+  double re, im;
+};
+inline V load(const Complex* p) { return V{p->real(), p->imag()}; }
+inline void store(Complex* p, V v) { *p = Complex(v.re, v.im); }
+inline V add(V a, V b) { return V{a.re + b.re, a.im + b.im}; }
+inline V sub(V a, V b) { return V{a.re - b.re, a.im - b.im}; }
+inline V minusI(V a) { return V{a.im, -a.re}; }
+inline V mulSplit(V a, const Complex* w) {
+  return V{a.re * w[0].real() + a.im * w[1].real(), a.im * w[0].imag() + a.re * w[1].imag()};
+}
+#endif
+
+// Radix-4 decimation-in-time butterfly on the four quarters of a group of 4h
+// values: quarter r holds the h-point transform of the samples r' mod 4, with
+// r' the bit reversal of r (0, 2, 1, 3). Twiddles W_4h^j, W_4h^2j, W_4h^3j.
+// The twiddles come split (see splitTwiddle), six slots: W^j, W^2j, W^3j.
+inline void butterfly4(Complex* p0, Complex* p1, Complex* p2, Complex* p3, const Complex* w) {
+  const V a0 = load(p0), a2 = mulSplit(load(p1), w + 2), a1 = mulSplit(load(p2), w),
+          a3 = mulSplit(load(p3), w + 4);
+  const V s0 = add(a0, a2), d0 = sub(a0, a2), s1 = add(a1, a3), d1 = minusI(sub(a1, a3));
+  store(p0, add(s0, s1));
+  store(p2, sub(s0, s1));
+  store(p1, add(d0, d1));
+  store(p3, sub(d0, d1));
+}
+
+// A twiddle w as the pair (re, re), (-im, im), ready for mulSplit.
+inline void splitTwiddle(Complex w, Complex* out) {
+  out[0] = Complex(w.real(), w.real());
+  out[1] = Complex(-w.imag(), w.imag());
+}
+
+// Per-stage twiddles W^j, W^2j, W^3j of W = W_4h, j < h, split, kept for
+// 4h <= 2^kMaxStageLog2 (6/4 of 2^kMaxStageLog2 values in all, 12 MiB).
+constexpr int kMaxStageLog2 = 18;
+const Complex* stageTwiddles(int p) {
+  static std::array<std::vector<Complex>, kMaxStageLog2 + 1> tables;
+  std::vector<Complex>& t = tables[static_cast<size_t>(p)];
+  if (t.empty()) {
+    const int64_t h = (int64_t{1} << p) / 4;
+    const Twiddle w(p);
+    t.resize(static_cast<size_t>(6 * h));
+    for (int64_t j = 0; j < h; ++j) {
+      splitTwiddle(w(j), &t[6 * j]);
+      splitTwiddle(w(2 * j), &t[6 * j + 2]);
+      splitTwiddle(w(3 * j), &t[6 * j + 4]);
+    }
+  }
+  return t.data();
+}
+
+// One radix-4 stage (groups of 4h = 2^p values) over y[0..len).
+void radix4Pass(Complex* y, int64_t len, int p) {
+  const int64_t h = (int64_t{1} << p) / 4;
+  if (h == 1) {
+    for (int64_t s = 0; s < len; s += 4) {
+      const V a0 = load(y + s), a2 = load(y + s + 1), a1 = load(y + s + 2), a3 = load(y + s + 3);
+      const V s0 = add(a0, a2), d0 = sub(a0, a2), s1 = add(a1, a3), d1 = minusI(sub(a1, a3));
+      store(y + s, add(s0, s1));
+      store(y + s + 2, sub(s0, s1));
+      store(y + s + 1, add(d0, d1));
+      store(y + s + 3, sub(d0, d1));
+    }
+    return;
+  }
+  if (p <= kMaxStageLog2) {
+    const Complex* t = stageTwiddles(p);
+    for (int64_t s = 0; s < len; s += 4 * h) {
+      Complex* q = y + s;
+      for (int64_t j = 0; j < h; ++j) butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, t + 6 * j);
+    }
+    return;
+  }
+  // Long stages: twiddles computed per value, in runs shared by all groups.
+  const Twiddle w(p);
+  constexpr int64_t kRun = 256;
+  Complex run[6 * kRun];
+  for (int64_t j0 = 0; j0 < h; j0 += kRun) {
+    const int64_t count = std::min(kRun, h - j0);
+    for (int64_t j = 0; j < count; ++j) {
+      splitTwiddle(w(j0 + j), &run[6 * j]);
+      splitTwiddle(w(2 * (j0 + j)), &run[6 * j + 2]);
+      splitTwiddle(w(3 * (j0 + j)), &run[6 * j + 4]);
+    }
+    for (int64_t s = 0; s < len; s += 4 * h) {
+      Complex* q = y + s + j0;
+      for (int64_t j = 0; j < count; ++j)
+        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, run + 6 * j);
+    }
   }
 }
 
-inline Complex mul(Complex a, Complex b) {
+int64_t reverseBits(int64_t v, int bits) {
+  int64_t r = 0;
+  for (int b = 0; b < bits; ++b, v >>= 1) r = (r << 1) | (v & 1);
+  return r;
+}
+
+// Bit-reversal permutation of m = 2^p values. Long arrays go tile by tile:
+// index (hi, mid, lo) with 4-bit hi and lo maps to (rev lo, rev mid, rev hi),
+// so each pair of tiles is swapped while both stay in the first-level cache.
+void bitReverse(Complex* y, int p) {
+  const int64_t m = int64_t{1} << p;
+  constexpr int kTile = 4;
+  if (p < 2 * kTile + 2) {
+    for (int64_t i = 1, j = 0; i < m; ++i) {
+      int64_t bit = m >> 1;
+      for (; j & bit; bit >>= 1) j ^= bit;
+      j ^= bit;
+      if (i < j) std::swap(y[i], y[j]);
+    }
+    return;
+  }
+  int64_t rev[1 << kTile];
+  for (int64_t v = 0; v < (1 << kTile); ++v) rev[v] = reverseBits(v, kTile);
+  const int midBits = p - 2 * kTile;
+  const int64_t mids = int64_t{1} << midBits;
+  for (int64_t mid = 0; mid < mids; ++mid) {
+    const int64_t midR = reverseBits(mid, midBits);
+    if (midR < mid) continue;
+    for (int64_t hi = 0; hi < (1 << kTile); ++hi)
+      for (int64_t lo = 0; lo < (1 << kTile); ++lo) {
+        const int64_t i = (hi << (p - kTile)) | (mid << kTile) | lo;
+        const int64_t j = (rev[lo] << (p - kTile)) | (midR << kTile) | rev[hi];
+        if (mid != midR || i < j) std::swap(y[i], y[j]);
+      }
+  }
+}
+
+// Stages whose groups fit in this many values are run block by block, so that
+// a block stays in the second-level cache through all of them (256 KiB).
+constexpr int kCacheBlockLog2 = 14;
+
+// In-place forward transform of m = 2^p values, unscaled: bit reversal, one
+// radix-2 stage when p is odd, then radix-4 stages.
+void forwardPowerOfTwo(Complex* y, int64_t m) {
+  if (m < 2) return;
+  const int p = std::countr_zero(static_cast<uint64_t>(m));
+  bitReverse(y, p);
+  int stage = 0;  // log2 of the group length done so far
+  if (p % 2 == 1) {
+    for (int64_t i = 0; i < m; i += 2) {
+      const V a = load(y + i), b = load(y + i + 1);
+      store(y + i, add(a, b));
+      store(y + i + 1, sub(a, b));
+    }
+    stage = 1;
+  }
+  const int blockLog2 = std::min(p, kCacheBlockLog2);
+  int inBlock = stage;
+  for (int64_t start = 0; start < m; start += int64_t{1} << blockLog2)
+    for (inBlock = stage; inBlock + 2 <= blockLog2; inBlock += 2)
+      radix4Pass(y + start, int64_t{1} << blockLog2, inBlock + 2);
+  for (stage = inBlock; stage + 2 <= p; stage += 2) radix4Pass(y, m, stage + 2);
+}
+
+// Inverse without scaling through the forward transform of the conjugate.
+void inversePowerOfTwo(Complex* y, int64_t m) {
+  for (int64_t k = 0; k < m; ++k) y[k] = std::conj(y[k]);
+  forwardPowerOfTwo(y, m);
+  for (int64_t k = 0; k < m; ++k) y[k] = std::conj(y[k]);
+}
+
+inline Complex cmul(Complex a, Complex b) {
   // Written out to keep the multiply free of the library's NaN/inf recovery.
   return Complex(a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real());
-}
-
-// Multiplication by -i (forward) or +i (inverse): exact, a swap and a sign.
-inline Complex rotateQuarter(Complex a, bool inverse) {
-  return inverse ? Complex(-a.imag(), a.real()) : Complex(a.imag(), -a.real());
-}
-
-// Two decimation-in-time stages at once (half-spans h and 2h) over y[0..len):
-// each group of 4h points is finished in one sweep through memory. w holds
-// W^k = exp(-+2 pi i k / m) for k < m/2, so W_{2h}^j = w[j m / 2h] and
-// W_{4h}^j = w[j m / 4h]; the second pair's twiddle W_{4h}^{j+h} is
-// W_{4h}^j rotated by a quarter turn.
-void radix4Pass(Complex* y, int64_t len, int64_t h, const Complex* w, int64_t m, bool inverse) {
-  const int64_t stride1 = m / (2 * h), stride2 = m / (4 * h);
-  for (int64_t start = 0; start < len; start += 4 * h) {
-    Complex* p0 = y + start;
-    Complex* p1 = p0 + h;
-    Complex* p2 = p1 + h;
-    Complex* p3 = p2 + h;
-    for (int64_t j = 0; j < h; ++j) {
-      const Complex w1 = w[j * stride1], w2 = w[j * stride2];
-      const Complex t1 = mul(w1, p1[j]), t3 = mul(w1, p3[j]);
-      const Complex b0 = p0[j] + t1, b1 = p0[j] - t1;
-      const Complex b2 = p2[j] + t3, b3 = p2[j] - t3;
-      const Complex u = mul(w2, b2), v = rotateQuarter(mul(w2, b3), inverse);
-      p0[j] = b0 + u;
-      p2[j] = b0 - u;
-      p1[j] = b1 + v;
-      p3[j] = b1 - v;
-    }
-  }
-}
-
-// In-place radix-2 decimation-in-time transform of m = 2^p values with the
-// twiddle table of length m/2 (forward or inverse sign), unscaled. After the
-// bit reversal the stages are taken two at a time; an odd stage count starts
-// with one plain radix-2 stage, whose twiddles are all 1.
-void radix2(Complex* y, int64_t m, const std::vector<Complex>& twiddle, bool inverse) {
-  if (m < 2) return;
-  bitReverse(y, m);
-  const Complex* w = twiddle.data();
-  int64_t h = 1;
-  if (std::countr_zero(static_cast<uint64_t>(m)) % 2 == 1) {
-    for (int64_t i = 0; i < m; i += 2) {
-      const Complex a = y[i], b = y[i + 1];
-      y[i] = a + b;
-      y[i + 1] = a - b;
-    }
-    h = 2;
-  }
-  const int64_t block = std::min(m, kCacheBlock);
-  int64_t inBlock = h;
-  for (int64_t start = 0; start < m; start += block)
-    for (inBlock = h; 4 * inBlock <= block; inBlock *= 4)
-      radix4Pass(y + start, block, inBlock, w, m, inverse);
-  for (h = inBlock; 4 * h <= m; h *= 4) radix4Pass(y, m, h, w, m, inverse);
 }
 
 // Bluestein's chirp-z transform of n values (any n) through power-of-two
@@ -144,19 +305,17 @@ void bluestein(Complex* x, int64_t n) {
     const double angle = std::numbers::pi * static_cast<double>(r) / static_cast<double>(n);
     chirp[k] = r == 0 ? Complex(1.0, 0.0) : Complex(std::cos(angle), std::sin(angle));
   }
-  const auto forward = twiddles(m, false);
-  const auto inverse = twiddles(m, true);
   std::vector<Complex> u(static_cast<size_t>(m), Complex(0.0, 0.0));
   std::vector<Complex> c(static_cast<size_t>(m), Complex(0.0, 0.0));
-  for (int64_t k = 0; k < n; ++k) u[k] = mul(x[k], std::conj(chirp[k]));
+  for (int64_t k = 0; k < n; ++k) u[k] = cmul(x[k], std::conj(chirp[k]));
   c[0] = chirp[0];
   for (int64_t k = 1; k < n; ++k) c[k] = c[m - k] = chirp[k];
-  radix2(u.data(), m, forward, false);
-  radix2(c.data(), m, forward, false);
-  for (int64_t k = 0; k < m; ++k) u[k] = mul(u[k], c[k]);
-  radix2(u.data(), m, inverse, true);
+  forwardPowerOfTwo(u.data(), m);
+  forwardPowerOfTwo(c.data(), m);
+  for (int64_t k = 0; k < m; ++k) u[k] = cmul(u[k], c[k]);
+  inversePowerOfTwo(u.data(), m);
   const double scale = 1.0 / static_cast<double>(m);
-  for (int64_t k = 0; k < n; ++k) x[k] = mul(u[k] * scale, std::conj(chirp[k]));
+  for (int64_t k = 0; k < n; ++k) x[k] = cmul(u[k] * scale, std::conj(chirp[k]));
 }
 
 void transform(double* buffer, int64_t n) {
@@ -164,7 +323,7 @@ void transform(double* buffer, int64_t n) {
   // std::complex<double> is layout-compatible with double[2].
   Complex* x = reinterpret_cast<Complex*>(buffer);
   if (isPowerOfTwo(n))
-    radix2(x, n, twiddles(n, false), false);
+    forwardPowerOfTwo(x, n);
   else
     bluestein(x, n);
 }
@@ -186,6 +345,55 @@ void fftInverse(FftSize size, double* buffer) {
     buffer[i] = buffer[i] / n;
     buffer[i + 1] = -buffer[i + 1] / n;
   }
+}
+
+// Real transforms: the n samples as n/2 complex values z[k] = x[2k] + i x[2k+1]
+// transformed together; with E and O the transforms of the even and odd
+// samples, Z[k] = E[k] + i O[k], conj Z[M-k] = E[k] - i O[k] (M = n/2), and
+// X[k] = E[k] + W_n^k O[k], X[M-k] = conj(E[k] - W_n^k O[k]).
+double realFftForward(double* buffer, int32_t n) {
+  if (!buffer || n < 1) return 0.0;
+  if (n == 1) {
+    buffer[1] = 0.0;
+    return buffer[0];
+  }
+  const int64_t half = n / 2;
+  Complex* z = reinterpret_cast<Complex*>(buffer);
+  forwardPowerOfTwo(z, half);
+  const double nyquist = z[0].real() - z[0].imag();
+  z[0] = Complex(z[0].real() + z[0].imag(), 0.0);
+  const Twiddle w(std::countr_zero(static_cast<uint32_t>(n)));
+  for (int64_t k = 1; 2 * k <= half; ++k) {
+    const Complex a = z[k], b = std::conj(z[half - k]);
+    const Complex even = (a + b) * 0.5;
+    const Complex d = (a - b) * 0.5;
+    const Complex odd(d.imag(), -d.real());  // (a - b) / 2i
+    const Complex t = cmul(w(k), odd);
+    z[half - k] = std::conj(even - t);
+    z[k] = even + t;
+  }
+  return nyquist;
+}
+
+void realFftInverse(double* buffer, double nyquist, int32_t n) {
+  if (!buffer || n < 1) return;
+  if (n == 1) return;
+  const int64_t half = n / 2;
+  Complex* z = reinterpret_cast<Complex*>(buffer);
+  const double e0 = 0.5 * (z[0].real() + nyquist), o0 = 0.5 * (z[0].real() - nyquist);
+  z[0] = Complex(e0, o0);
+  const Twiddle w(std::countr_zero(static_cast<uint32_t>(n)));
+  for (int64_t k = 1; 2 * k <= half; ++k) {
+    const Complex a = z[k], b = std::conj(z[half - k]);
+    const Complex even = (a + b) * 0.5;
+    const Complex odd = cmul((a - b) * 0.5, std::conj(w(k)));
+    const Complex iOdd(-odd.imag(), odd.real());
+    z[half - k] = std::conj(even) + Complex(odd.imag(), odd.real());  // conj(E) + i conj(O)
+    z[k] = even + iOdd;
+  }
+  inversePowerOfTwo(z, half);
+  const double scale = 1.0 / static_cast<double>(half);
+  for (int64_t i = 0; i < n; ++i) buffer[i] *= scale;
 }
 
 int32_t fftLengthFor(int64_t n) {

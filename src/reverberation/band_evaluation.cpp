@@ -14,6 +14,12 @@ namespace tavrix {
 
 namespace {
 
+// Decay of the band filter's slowest pole after which the samples beyond the
+// analysis window no longer reach it: 300 dB, so that even a value 170 dB
+// below the largest sample (before the direct sound, in a weighted band)
+// moves by less than 1e-13 of itself.
+constexpr double kSettledAttenuation = 1e-30;
+
 double levelDb(double energyRatio) { return 10.0 * std::log10(energyRatio); }
 
 // Number of values of the level-curve window windowStart..windowEnd.
@@ -96,13 +102,20 @@ int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEner
       analysis.realSegment.size() != analysis.imagSegment.size())
     return -1;
   const int32_t k = analysis.realSegment.size();
-  DynArray<double> re(analysis.realSegment);
-  DynArray<double> im(analysis.imagSegment);
   // Time-reversed filtering with the band's step delay compensated: the
   // filter's own ringing then falls before the decay instead of lengthening it.
-  if (bankFilterReverseAligned(*analysis.filterBank, re.data(), k, band) != 0) return -1;
-  if (bankFilterReverseAligned(*analysis.filterBank, im.data(), k, band) != 0) return -1;
-  for (int32_t i = 0; i < k; ++i) re[i] = re[i] * re[i] + im[i] * im[i];
+  // The analysis reads the energy only up to the window end, so the reverse
+  // pass starts where whatever follows has decayed in the band filter by
+  // kSettledAttenuation, far below the rounding of any value read; the energy
+  // after that start stays 0 and is never read.
+  const int32_t needed =
+      analysis.wholeSegmentPasses ? k : std::clamp(truncateToInt(analysis.windowEnd), 0, k);
+  const int32_t span = bankReverseSpan(*analysis.filterBank, band, k, needed, kSettledAttenuation);
+  DynArray<double> re(k);
+  std::memcpy(re.data(), analysis.realSegment.data(), sizeof(double) * static_cast<size_t>(span));
+  DynArray<double> im(analysis.imagSegment.data(), span);
+  if (bankFilterReverseAlignedPair(*analysis.filterBank, re.data(), im.data(), span, band) != 0) return -1;
+  for (int32_t i = 0; i < span; ++i) re[i] = re[i] * re[i] + im[i] * im[i];
   out.energy.swap(re);
   const int32_t onset = truncateToInt(analysis.onset);
   out.decayOnset = onset;

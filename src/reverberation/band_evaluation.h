@@ -21,6 +21,8 @@ struct BandEnergy {
 
 // 0, or -1 without filter bank or segments, or for a band the bank cannot
 // filter (outside its range, or a step delay not shorter than the segment).
+// Only the energy up to the window end is computed (the rest of the array is
+// 0) unless analysis.wholeSegmentPasses is set.
 int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEnergy& out);
 // 0, or -1 for an ensemble that is not ready, has no members, or has a member
 // that fails bandEnergy or whose band energy does not cover the common window.

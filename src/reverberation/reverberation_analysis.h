@@ -26,6 +26,9 @@ struct ReverberationAnalysis {
   bool isEnsemble = false;
   std::unique_ptr<FilterBank> filterBank;
   std::vector<ReverberationAnalysis*> members;  // not owned; members.size() is the member count
+  // Band passes over the whole segment instead of from the window end plus the
+  // band filter's settling length (the same results; kept as a cross-check).
+  bool wholeSegmentPasses = false;
 };
 
 // Prepares a freshly created analysis from n samples of an impulse response:
