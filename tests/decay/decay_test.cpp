@@ -182,15 +182,6 @@ TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
   }
 }
 
-// 10 dB per 15 samples at 100 Hz onto the floor: 10 ms blocks and intervals
-// of T10 / 10 are one sample each (1.0, and 1.5 floored), and the search
-// still runs. Sample i lies at -2 i / 3 dB, the floor at -60.21 dB: nearest
-// at i = 90 (interval 91), so tc = 90 * 15 ms and crosspointSample = 134.
-TEST_F(Decay, IntervalsOfOneSampleStillMakeASearch) {
-  const DecayAnalysis d = analyze(exponentialOverFloor(15.0, 1000), 100.0);
-  EXPECT_TRUE(d.status == 0 && d.crosspointSample == 134.0) << d.status << " " << d.crosspointSample;
-}
-
 // Envelopes on which the constants of the search show. Two slopes at 1 kHz,
 // 10 dB per 50 samples down to a break, then 10 dB per 300 onto a floor: the
 // floor sets the peak-to-noise class (-60, -40, -25, -12 dB: classes 4, 3, 2,
@@ -220,7 +211,7 @@ TEST_F(Decay, FitRangesMarginsAndIntervalTrialsShowOnTwoSlopes) {
     EXPECT_TRUE(d.status == 0 && d.crosspointSample == crosspoint) << breakDb << " " << d.crosspointSample;
     EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), e0Db, 1e-6) << breakDb;
   }
-  std::vector<double> fast(2400);
+  std::vector<double> fast(2400), e(1000);
   for (int i = 0; i < 2400; ++i) fast[i] = std::pow(10.0, -i / 8.0) + 1e-3;
   const DecayAnalysis d = analyze(fast, 8000.0);
   EXPECT_TRUE(d.status == 0 && d.crosspointSample == 46.0 && std::fabs(d.noiseLevel / 1e-3 - 1) < 1e-9)
@@ -228,9 +219,13 @@ TEST_F(Decay, FitRangesMarginsAndIntervalTrialsShowOnTwoSlopes) {
   // 100 blocks of 10 samples: the first noise estimate averages the last 11
   // (the floor, 1). A 12-block mean would take in block 89, raised to 9, and
   // reach 1.67: no block of the decay from 16 would lie 10 dB above it.
-  std::vector<double> e(1000);
   for (int i = 0; i < 1000; ++i) e[i] = i / 10 == 88 ? 9.0 : std::max(16.0 * std::pow(10.0, -i / 100.0), 1.0);
   EXPECT_EQ(analyze(e, 1000.0).crosspointSample, 109.0);
+  // 10 dB per 15 samples at 100 Hz onto the floor: 10 ms blocks and intervals
+  // of T10 / 10 are one sample each (1.0, and 1.5 floored), and the search
+  // still runs. Sample i lies at -2 i / 3 dB, the floor at -60.21 dB: nearest
+  // at i = 90 (interval 91), so tc = 90 * 15 ms and crosspointSample = 134.
+  EXPECT_EQ(analyze(exponentialOverFloor(15.0, 1000), 100.0).crosspointSample, 134.0);
 }
 
 // Ten intervals are enough to search, nine are not. At 48 kHz: 480 samples at
