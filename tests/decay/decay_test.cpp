@@ -182,30 +182,63 @@ TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
   }
 }
 
-// 10 dB per 15 samples at 100 Hz onto the floor: 10 ms blocks and intervals
-// of T10 / 10 are one sample each (1.0, and 1.5 floored), and the search
-// still runs. Sample i lies at -2 i / 3 dB, the floor at -60.21 dB: nearest
-// at i = 90 (interval 91), so tc = 90 * 15 ms and crosspointSample = 134.
-TEST_F(Decay, IntervalsOfOneSampleStillMakeASearch) {
-  const DecayAnalysis d = analyze(exponentialOverFloor(15.0, 1000), 100.0);
-  EXPECT_TRUE(d.status == 0 && d.crosspointSample == 134.0) << d.status << " " << d.crosspointSample;
-}
-
-// Ten intervals are enough to search, nine are not. At 48 kHz: 480 samples at
-// 18, 480 at 18 * 10^-0.2815, then 1. Three 10 ms blocks; the noise estimate
-// is the last (1); the fit over blocks 1 and 2 falls 2.815 dB per block, so
-// T10 = 35.5 ms and intervals of T10 / 10 hold 170 samples (170.5 floored).
-// 1700 samples make ten: the search runs (peak 12.6 dB over the noise,
-// class 1) with its noise window on interval 10, fails (the fit would end at
-// interval 2), and the intervals of T10 / 5 are too few (-33) with that noise
-// of 1 left behind. 1699 samples make nine: -33 before any search, noise 0.
-TEST_F(Decay, TenIntervalsAreSearchedNineAreTooFew) {
+// Envelopes on which the constants of the search show. Two slopes at 1 kHz,
+// 10 dB per 50 samples down to a break, then 10 dB per 300 onto a floor: the
+// floor sets the peak-to-noise class (-60, -40, -25, -12 dB: classes 4, 3, 2,
+// 1), whose late fit spans 25, 20, 15 or 5 dB and ends T10 (classes 3-4) or
+// T10 / 2 before the crosspoint; with the break near the start of that span,
+// how much of the fast slope it takes decides the fitted line, and so the
+// crosspoint and the tail's level at time 0. The values are this analysis's;
+// each row moves when the constant beside it changes by 10 %. At -40 / -20 the
+// fine intervals fail and the T10 / 5 ones succeed in class 3: lowering the
+// class there instead would give another crosspoint. A 10 dB per 8 samples
+// decay at 8 kHz onto 1e-3 lies inside the first 80-sample block: the blocks
+// give T10 = 5.85 ms (-17.1 dB from block 1 to 2), the decay meets the floor
+// within a T10, and only intervals of a whole T10 (46 samples) leave a fit.
+TEST_F(Decay, IntervalTrialsFitSpansAndMarginsShowOnBuiltEnvelopes) {
+  const struct {
+    double floorDb, breakDb, crosspoint, e0Db;  // pins
+  } rows[] = {{-60, -44, 400, -14.084828},      // 25 dB span; T10 / 5 intervals
+              {-40, -15, 821, -12.094373},      // 20 dB span
+              {-40, -20, 446, -4.957043},       // class kept at T10 / 5
+              {-25, -20, 124, 0.532881},        // 15 dB span
+              {-12, -8, 74, 0.249711}};         // 5 dB span, half-T10 margin
+  for (const auto& [floorDb, breakDb, crosspoint, e0Db] : rows) {
+    std::vector<double> db(3000);
+    for (int i = 0; i < 3000; ++i)
+      db[i] = std::max(std::max(-0.2 * i, breakDb - (i + 5.0 * breakDb) / 30.0), floorDb);
+    const DecayAnalysis d = analyze(fromDb(db), 1000.0);
+    EXPECT_TRUE(d.status == 0 && d.crosspointSample == crosspoint) << breakDb << " " << d.crosspointSample;
+    EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), e0Db, 1e-6) << breakDb;
+  }
+  std::vector<double> fast(2400), e(1000);
+  for (int i = 0; i < 2400; ++i) fast[i] = std::pow(10.0, -i / 8.0) + 1e-3;
+  const DecayAnalysis d = analyze(fast, 8000.0);
+  EXPECT_TRUE(d.status == 0 && d.crosspointSample == 46.0 && std::fabs(d.noiseLevel / 1e-3 - 1) < 1e-9);
+  // 100 blocks of 10 samples: the first noise estimate averages the last 11
+  // (the floor, 1). A 12-block mean would take in block 89, raised to 9, and
+  // reach 1.67: no block of the decay from 16 would lie 10 dB above it.
+  for (int i = 0; i < 1000; ++i) e[i] = i / 10 == 88 ? 9.0 : std::max(16.0 * std::pow(10.0, -i / 100.0), 1.0);
+  EXPECT_EQ(analyze(e, 1000.0).crosspointSample, 109.0);
+  // 10 dB per 15 samples at 100 Hz onto the floor: 10 ms blocks and intervals
+  // of T10 / 10 are one sample each (1.0, and 1.5 floored), and the search
+  // still runs. Sample i lies at -2 i / 3 dB, the floor at -60.21 dB: nearest
+  // at i = 90 (interval 91), so tc = 90 * 15 ms and crosspointSample = 134.
+  EXPECT_EQ(analyze(exponentialOverFloor(15.0, 1000), 100.0).crosspointSample, 134.0);
+  // Ten intervals are enough to search, nine are not. At 48 kHz: 480 samples at
+  // 18, 480 at 18 * 10^-0.2815, then 1. Three 10 ms blocks; the noise estimate
+  // is the last (1); the fit over blocks 1 and 2 falls 2.815 dB per block, so
+  // T10 = 35.5 ms and intervals of T10 / 10 hold 170 samples (170.5 floored).
+  // 1700 samples make ten: the search runs (peak 12.6 dB over the noise,
+  // class 1) with its noise window on interval 10, fails (the fit would end at
+  // interval 2), and the intervals of T10 / 5 are too few (-33) with that noise
+  // of 1 left behind. 1699 samples make nine: -33 before any search, noise 0.
   for (const auto& [n, noise] : {std::pair{1700, 1.0}, {1699, 0.0}}) {
-    std::vector<double> e(static_cast<size_t>(n), 1.0);
-    std::fill(e.begin(), e.begin() + 960, 18.0 * std::pow(10.0, -0.2815));
-    std::fill(e.begin(), e.begin() + 480, 18.0);
-    const DecayAnalysis d = analyze(e);
-    EXPECT_TRUE(failedWith(d, kDecayTooFewIntervals) && d.noiseLevel == noise) << n << " " << d.noiseLevel;
+    std::vector<double> steps(static_cast<size_t>(n), 1.0);
+    std::fill(steps.begin(), steps.begin() + 960, 18.0 * std::pow(10.0, -0.2815));
+    std::fill(steps.begin(), steps.begin() + 480, 18.0);
+    const DecayAnalysis r = analyze(steps);
+    EXPECT_TRUE(failedWith(r, kDecayTooFewIntervals) && r.noiseLevel == noise) << n << " " << r.noiseLevel;
   }
 }
 
