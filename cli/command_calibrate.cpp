@@ -72,8 +72,7 @@ Command addCalibrateCommand(CLI::App& app) {
   sub->add_option("--trim", a->trim, "Trim setting of the converter (2000 steps per dB)")
       ->capture_default_str();
   sub->add_flag("--high-correction", a->highCorrection, "Use the high level correction of the input stage");
-  sub->add_option("--channel", a->channel, "Channel of a multichannel recording (1 = first)")
-      ->check(CLI::PositiveNumber);
+  addChannelOption(sub, a->channel);
   return {
       sub, [a] {
         const std::string ext = lowerExtension(a->out);

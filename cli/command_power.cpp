@@ -33,7 +33,7 @@ Command addSpectrumCommand(CLI::App& app) {
   sub->add_option("--format", *format, "Output format")
       ->check(CLI::IsMember({"csv", "json"}))
       ->capture_default_str();
-  sub->add_option("--channel", *channel, "Channel of a multichannel file (1 = first)");
+  addChannelOption(sub, *channel);
   return {sub, [file, format, channel] {
             Audio audio = readAudio(*file, *channel);
             const size_t blocks = std::max<size_t>(1, audio.samples.size() / kBlock);

@@ -35,6 +35,23 @@ constexpr double kThirdLow = 100, kThirdHigh = 10000;
 
 }  // namespace
 
+void addChannelOption(CLI::App* command, int& channel) {
+  const CLI::Validator fromOne(
+      [](std::string& text) {
+        size_t used = 0;
+        int value = 0;
+        try {
+          value = std::stoi(text, &used);
+        } catch (const std::exception&) {
+          used = 0;
+        }
+        if (used != text.size() || value < 1) return text + ": channels are numbered from 1 (1 = first)";
+        return std::string();
+      },
+      "N >= 1");
+  command->add_option("--channel", channel, "Channel of a multichannel file (1 = first)")->check(fromOne);
+}
+
 std::vector<double> parseNumberList(const std::string& text, const std::string& option) {
   std::vector<double> values;
   size_t start = 0;
@@ -85,8 +102,7 @@ Command addReverbCommand(CLI::App& app) {
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
   sub->add_option("--plot", a->plot, "Write the decay curves as an SVG picture (the mean for several files)");
-  sub->add_option("--channel", a->channel, "Channel of multichannel files (1 = first)")
-      ->check(CLI::PositiveNumber);
+  addChannelOption(sub, a->channel);
   sub->add_option(
       "--length", a->length,
       "Duration in s of the sweep the response was measured with; with --tail, the analysis window "

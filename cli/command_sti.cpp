@@ -101,8 +101,7 @@ Command addStiCommand(CLI::App& app) {
   sub->add_option("--format", a->format, "Output format")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
-  sub->add_option("--channel", a->channel, "Channel of a multichannel file (1 = first)")
-      ->check(CLI::PositiveNumber);
+  addChannelOption(sub, a->channel);
   sub->add_flag(
       "--native-rate", a->nativeRate,
       "Analyse the file at its own sample rate with the 48 kHz filter designs (the octave bands then "

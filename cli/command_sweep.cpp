@@ -156,7 +156,7 @@ Command addIrCommand(CLI::App& app) {
   sub->add_option("-o,--output", *out, "Impulse response file to write")->required();
   CLI::Option* rate = addSweepOptions(sub, *o);
   sub->add_option("--gain", *gain, "Gain in dB applied to the recording")->capture_default_str();
-  sub->add_option("--channel", *channel, "Channel of a multichannel recording (1 = first)");
+  addChannelOption(sub, *channel);
   sub->add_flag("--distortion", d->on, "Report the harmonic distortion per third octave");
   sub->add_option("--harmonics", d->harmonics, "Harmonics to report, from..to")->capture_default_str();
   sub->add_option("--format", d->format,

@@ -20,6 +20,10 @@ Command addStiCommand(CLI::App& app);
 Command addSpectrumCommand(CLI::App& app);
 Command addCalibrateCommand(CLI::App& app);
 
+// The --channel option of commands that read audio files: 1-based, so 0 and
+// negative numbers are usage errors (readAudio checks the upper end).
+void addChannelOption(CLI::App* command, int& channel);
+
 // Parses "a,b,c" into numbers; a bad list is a usage error naming the option.
 std::vector<double> parseNumberList(const std::string& text, const std::string& option);
 
