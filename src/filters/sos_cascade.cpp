@@ -5,6 +5,11 @@
 #include <cstddef>
 #include <vector>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define TAVRIX_SOS_PAIR_SSE2 1
+#endif
+
 namespace tavrix {
 namespace {
 
@@ -23,6 +28,51 @@ inline double cascadeStep(SosSection* sections, const double* gains, int32_t cou
   }
   return v * gains[count];
 }
+
+#ifdef TAVRIX_SOS_PAIR_SSE2
+// The pair recurrence with x in the low and y in the high lane of one SSE2
+// register, the section count fixed so that coefficients and states stay in
+// registers (through pointers they would be reloaded after every store, as x
+// and y might alias them). Lane-wise IEEE arithmetic in cascadeStep's order
+// rounds exactly as the scalar recurrence.
+template <int N>
+int32_t reversePairSse2(const SosSection* s, const double* gains, double* x, double* y, int32_t n,
+                        int32_t d) {
+  __m128d b0[N], b1[N], b2[N], a1[N], a2[N], g[N], z1[N], z2[N];
+  for (int i = 0; i < N; ++i) {
+    b0[i] = _mm_set1_pd(s[i].b0);
+    b1[i] = _mm_set1_pd(s[i].b1);
+    b2[i] = _mm_set1_pd(s[i].b2);
+    a1[i] = _mm_set1_pd(s[i].a1);
+    a2[i] = _mm_set1_pd(s[i].a2);
+    g[i] = _mm_set1_pd(gains[i]);
+    z1[i] = _mm_setzero_pd();
+    z2[i] = _mm_setzero_pd();
+  }
+  const __m128d outGain = _mm_set1_pd(gains[N]);
+  const auto step = [&](__m128d v) {
+    for (int i = 0; i < N; ++i) {
+      const __m128d w = _mm_mul_pd(g[i], v);
+      const __m128d out = _mm_add_pd(_mm_mul_pd(b0[i], w), z1[i]);
+      z1[i] = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(b1[i], w), z2[i]), _mm_mul_pd(a1[i], out));
+      z2[i] = _mm_sub_pd(_mm_mul_pd(b2[i], w), _mm_mul_pd(a2[i], out));
+      v = out;
+    }
+    return _mm_mul_pd(v, outGain);
+  };
+  for (int32_t t = n - 1; t >= d; --t) {
+    const __m128d r = step(_mm_set_pd(y[t - d], x[t - d]));
+    _mm_storel_pd(x + t, r);
+    _mm_storeh_pd(y + t, r);
+  }
+  for (int32_t t = d - 1; t >= 0; --t) {
+    const __m128d r = step(_mm_setzero_pd());
+    _mm_storel_pd(x + t, r);
+    _mm_storeh_pd(y + t, r);
+  }
+  return 0;
+}
+#endif
 
 }  // namespace
 
@@ -79,6 +129,24 @@ int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double
   const int32_t count = static_cast<int32_t>(cascade.sections.size());
   const SosSection* s = cascade.sections.data();
   const double* gains = cascade.gains.data();
+#ifdef TAVRIX_SOS_PAIR_SSE2
+  switch (count) {
+    case 1:
+      return reversePairSse2<1>(s, gains, x, y, n, d);
+    case 2:
+      return reversePairSse2<2>(s, gains, x, y, n, d);
+    case 3:
+      return reversePairSse2<3>(s, gains, x, y, n, d);
+    case 4:
+      return reversePairSse2<4>(s, gains, x, y, n, d);
+    case 5:
+      return reversePairSse2<5>(s, gains, x, y, n, d);
+    case 6:
+      return reversePairSse2<6>(s, gains, x, y, n, d);
+    default:
+      break;
+  }
+#endif
   // States z1, z2 of each section for x (za) and y (zb); the arithmetic is
   // cascadeStep's, operation for operation.
   std::vector<double> za(2 * static_cast<size_t>(count), 0.0), zb(za);

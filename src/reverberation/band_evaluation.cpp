@@ -40,6 +40,7 @@ void copyClamped(const DynArray<double>& values, double* out, int32_t capacity, 
 struct DecayEvaluation {
   int32_t status = -1;
   DecayAnalysis decay;
+  LevelCurves curves;
 };
 
 // The part both exports share: band energy, decay analysis, level curves,
@@ -70,7 +71,7 @@ DecayEvaluation evaluateLevels(const ReverberationAnalysis& analysis, int32_t ba
       analyzeDecay(hasDecay ? OneBased{energy.energy.data()}.from(energy.decayOnset) : energy.energy.data(),
                    hasDecay ? energy.decayLength : 0, analysis.sampleRate);
   result.status = result.decay.status;
-  const LevelCurves curves =
+  result.curves =
       levelCurves(energy.energy, result.decay.decayCurve, result.decay.noiseLevel, result.decay.tailModel,
                   blockLength, analysis.onset, analysis.windowEnd, analysis.windowStart);
 
@@ -80,6 +81,7 @@ DecayEvaluation evaluateLevels(const ReverberationAnalysis& analysis, int32_t ba
   const int32_t capacity = reverbMaxImpulseLength(analysis);
   int32_t levelCount = 0;
   int32_t decayCount = 0;
+  const LevelCurves& curves = result.curves;
   copyClamped(curves.levelCurveDb, out.levelCurveDb, capacity, levelCount);
   copyClamped(curves.decayCurveDb, out.decayCurveDb, capacity, decayCount);
   *out.levelCurveLength = levelCount;
@@ -107,12 +109,11 @@ int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEner
   // The analysis reads the energy only up to the window end, so the reverse
   // pass starts where whatever follows has decayed in the band filter by
   // kSettledAttenuation, far below the rounding of any value read; the energy
-  // after that start stays 0 and is never read.
+  // ends with that start, beyond the last position the analysis reads.
   const int32_t needed =
       analysis.wholeSegmentPasses ? k : std::clamp(truncateToInt(analysis.windowEnd), 0, k);
   const int32_t span = bankReverseSpan(*analysis.filterBank, band, k, needed, kSettledAttenuation);
-  DynArray<double> re(k);
-  std::memcpy(re.data(), analysis.realSegment.data(), sizeof(double) * static_cast<size_t>(span));
+  DynArray<double> re(analysis.realSegment.data(), span);
   DynArray<double> im(analysis.imagSegment.data(), span);
   if (bankFilterReverseAlignedPair(*analysis.filterBank, re.data(), im.data(), span, band) != 0) return -1;
   for (int32_t i = 0; i < span; ++i) re[i] = re[i] * re[i] + im[i] * im[i];
@@ -222,8 +223,16 @@ int32_t evaluateBand(const ReverberationAnalysis& analysis, int32_t band, const 
 
   DynArray<double>& curve = evaluation.decay.decayCurve;
   if (curve.size() > 0) {
-    const DecayTimesSummary times = decayTimes(curve.data(), curve.size(), ranges, rangeCount,
-                                               analysis.sampleRate, out.reverbTimes, out.fitQuality);
+    // The decay curve in dB re its first value is already at hand when that
+    // value is its largest (a decay that only falls) and no blocks were averaged.
+    const DynArray<double>& db = evaluation.curves.decayCurveDb;
+    const bool levelsAtHand = blockLength <= 0 && db.size() == curve.size() &&
+                              indexOfFirstMax(curve.data(), curve.size()).position == 1;
+    const DecayTimesSummary times =
+        levelsAtHand ? decayTimesOfLevels(db.data(), db.size(), ranges, rangeCount, analysis.sampleRate,
+                                          out.reverbTimes, out.fitQuality)
+                     : decayTimes(curve.data(), curve.size(), ranges, rangeCount, analysis.sampleRate,
+                                  out.reverbTimes, out.fitQuality);
     *out.dynamicRange = times.dynamicRange;
     *out.curvature = times.curvature;
     return times.status;

@@ -9,8 +9,8 @@
 
 namespace tavrix {
 
-// Squared envelope of the band-filtered analytic signal over the stored
-// segment (for an ensemble: the members' mean over the common window), and the
+// Squared envelope of the band-filtered analytic signal from the segment's
+// start to at least the window end (for an ensemble: the members' mean over the common window), and the
 // stretch of it that the decay analysis sees: from the onset sample to the
 // sample before the window end.
 struct BandEnergy {
@@ -21,8 +21,9 @@ struct BandEnergy {
 
 // 0, or -1 without filter bank or segments, or for a band the bank cannot
 // filter (outside its range, or a step delay not shorter than the segment).
-// Only the energy up to the window end is computed (the rest of the array is
-// 0) unless analysis.wholeSegmentPasses is set.
+// The energy ends where the reverse pass started: the window end plus the band
+// filter's settling length, or the whole segment when
+// analysis.wholeSegmentPasses is set.
 int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEnergy& out);
 // 0, or -1 for an ensemble that is not ready, has no members, or has a member
 // that fails bandEnergy or whose band energy does not cover the common window.

@@ -21,6 +21,22 @@ constexpr double kMinRangeDb = 10.0;
 // Reported when the curve never falls to the end level of a range.
 constexpr double kNotReached = -10.0;
 
+// 1-based position of the first value nearest `level`: the first minimum of
+// |db - level|, where a NaN distance never wins (position 1 if all are NaN).
+int32_t firstNearest(const double* db, int32_t n, double level) {
+  int32_t best = 0;
+  double bestDistance = 0.0;
+  for (int32_t i = 0; i < n; ++i) {
+    const double distance = std::fabs(db[i] - level);
+    if (std::isnan(distance)) continue;
+    if (best == 0 || distance < bestDistance) {
+      best = i + 1;
+      bestDistance = distance;
+    }
+  }
+  return best == 0 ? 1 : best;
+}
+
 }  // namespace
 
 DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) {
@@ -42,12 +58,8 @@ DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) 
     return r;
   }
 
-  // 1-based positions of the values nearest the start and end levels.
-  DynArray<double> distance(n);
-  for (int32_t i = 0; i < n; ++i) distance[i] = std::fabs(db[i] - start);
-  const int32_t i1 = indexOfFirstMin(distance.data(), n).position;
-  for (int32_t i = 0; i < n; ++i) distance[i] = std::fabs(db[i] - end);
-  const int32_t i2 = indexOfFirstMin(distance.data(), n).position;
+  const int32_t i1 = firstNearest(db, n, start);
+  const int32_t i2 = firstNearest(db, n, end);
 
   // Every sample between the two levels, against its position.
   const int32_t count = i2 >= i1 ? i2 - i1 + 1 : 0;
@@ -63,6 +75,15 @@ DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) 
 
 DecayTimesSummary decayTimes(double* curve, int32_t m, const double* ranges, int32_t rangeCount, double fs,
                              double* reverbTimes, double* fitQuality) {
+  if (rangeCount >= 0 && m >= 1) {
+    const double peak = indexOfFirstMax(curve, m).value;
+    for (int32_t i = 0; i < m; ++i) curve[i] = 10.0 * std::log10(curve[i] / peak);
+  }
+  return decayTimesOfLevels(curve, m, ranges, rangeCount, fs, reverbTimes, fitQuality);
+}
+
+DecayTimesSummary decayTimesOfLevels(const double* curve, int32_t m, const double* ranges, int32_t rangeCount,
+                                     double fs, double* reverbTimes, double* fitQuality) {
   DecayTimesSummary s;
   s.dynamicRange = nanValue;
   s.curvature = nanValue;
@@ -72,9 +93,6 @@ DecayTimesSummary decayTimes(double* curve, int32_t m, const double* ranges, int
   }
   for (int32_t k = 0; k < rangeCount; ++k) reverbTimes[k] = fitQuality[k] = nanValue;
   if (m < 1) return s;
-
-  const double peak = indexOfFirstMax(curve, m).value;
-  for (int32_t i = 0; i < m; ++i) curve[i] = 10.0 * std::log10(curve[i] / peak);
 
   double dyn = nanValue;
   for (int32_t k = 0; k < rangeCount; ++k) {

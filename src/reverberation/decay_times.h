@@ -26,6 +26,9 @@ struct DecayTimesSummary {
 // gives -11.
 DecayTimesSummary decayTimes(double* curve, int32_t m, const double* ranges, int32_t rangeCount, double fs,
                              double* reverbTimes, double* fitQuality);
+// decayTimes of a curve already in dB re its largest value.
+DecayTimesSummary decayTimesOfLevels(const double* curve, int32_t m, const double* ranges, int32_t rangeCount,
+                                     double fs, double* reverbTimes, double* fitQuality);
 
 struct DecayTimeResult {
   int32_t status = 0;
