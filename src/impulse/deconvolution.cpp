@@ -1,5 +1,6 @@
 // Deconvolution of a recorded sweep into the room's impulse response.
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "impulse/impulse_measurement.h"
@@ -23,6 +24,25 @@ DynArray<double> realSpectrum(const DynArray<double>& x, int32_t nfft, int32_t c
   return buffer;
 }
 
+// The sweep's spectrum at nfft: the kept one when it was computed from this
+// very sweep (compared bit for bit) at this length, otherwise a new one, kept
+// when small enough.
+const DynArray<double>& sweepSpectrum(ImpulseMeasurement& m, int32_t nfft, int32_t bins,
+                                      DynArray<double>& transient) {
+  SweepSpectrum& kept = m.sweepSpectrum;
+  const size_t bytes = sizeof(double) * static_cast<size_t>(m.sweep.size());
+  if (kept.nfft == nfft && kept.sweep.size() == m.sweep.size() &&
+      std::memcmp(kept.sweep.data(), m.sweep.data(), bytes) == 0)
+    return kept.spectrum;
+  kept = SweepSpectrum{};
+  transient = realSpectrum(m.sweep, nfft, 2 * bins);
+  if (bins > kKeptSweepSpectrumBins) return transient;
+  kept.spectrum.swap(transient);
+  kept.sweep = m.sweep;
+  kept.nfft = nfft;
+  return kept.spectrum;
+}
+
 }  // namespace
 
 int32_t deconvolve(ImpulseMeasurement& m) {
@@ -38,7 +58,8 @@ int32_t deconvolve(ImpulseMeasurement& m) {
   // Both signals are real: bins 0 .. nfft/2 from real transforms, the upper
   // half of the quotient by conjugate symmetry.
   const int32_t bins = nfft / 2 + 1;
-  DynArray<double> x = realSpectrum(m.sweep, nfft, 2 * bins);
+  DynArray<double> transient;
+  const DynArray<double>& x = sweepSpectrum(m, nfft, bins, transient);
   DynArray<double> y = realSpectrum(m.recording, nfft, 2 * nfft);
   // H = Y / X bin by bin, without regularisation: the sweep covers the band of
   // interest with ample energy, and what lies outside it is the host's to

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <utility>
@@ -73,6 +74,34 @@ TEST(ImpulseExports, SweepToImpulseResponseThroughSamplesAndFiles) {
   // An unreadable file: -1, and the recording is gone.
   EXPECT_EQ(processInputSignalFile(m.handle, missing.c_str(), 0.0), -1);
   EXPECT_EQ(getNFFT(m.handle), -1);
+}
+
+// The sweep's spectrum is kept between recordings: a recording that needs a
+// longer transform, and a two-channel reference of the same length as the
+// last, must give exactly what an object that never saw the earlier calls gives.
+TEST(ImpulseExports, KeptSweepSpectrumFollowsTheSweepAndTheTransformLength) {
+  Measurement kept, fresh, freshTwo;
+  for (const Measurement* m : {&kept, &fresh, &freshTwo})
+    ASSERT_EQ(generateESS(m->handle, 8000, 50, 4000, 0.5, 1), 4000);
+  std::vector<double> sweep(4000), other(4000), recording(9000, 0.0);
+  ASSERT_EQ(getESS(kept.handle, sweep.data()), 0);
+  for (size_t i = 0; i < sweep.size(); ++i) {
+    recording[i + 7] = sweep[i];
+    other[i] = 0.5 * sweep[i] + (i > 0 ? 0.25 * sweep[i - 1] : 0.0);
+  }
+  auto response = [](const Measurement& m) {
+    std::vector<double> ir(static_cast<size_t>(std::max(getNFFT(m.handle), 0)));
+    EXPECT_EQ(getImpulseResponse(m.handle, ir.data()), 0);
+    return ir;
+  };
+  ASSERT_EQ(processInputSignal(kept.handle, recording.data(), 5000), 8192);
+  ASSERT_EQ(processInputSignal(kept.handle, recording.data(), 9000), 16384);
+  ASSERT_EQ(processInputSignal(fresh.handle, recording.data(), 9000), 16384);
+  EXPECT_EQ(response(kept), response(fresh));
+  ASSERT_EQ(processInputSignalForMicCalTwoCh(kept.handle, sweep.data(), recording.data(), 4000), 4096);
+  ASSERT_EQ(processInputSignalForMicCalTwoCh(kept.handle, other.data(), recording.data(), 4000), 4096);
+  ASSERT_EQ(processInputSignalForMicCalTwoCh(freshTwo.handle, other.data(), recording.data(), 4000), 4096);
+  EXPECT_EQ(response(kept), response(freshTwo));
 }
 
 TEST(ImpulseExports, PlaybackFileHoldsSilenceSweepAndTail) {
