@@ -203,8 +203,11 @@ TAVRIX_API int32_t getESSFile(int32_t handle, const tavrix_char* file, double ga
  * power of two >= n; 2^30 for n = 2^29 by the rounding of the logarithms),
  * without regularisation, and the impulse response is its inverse transform,
  * nfft samples. The linear response starts at index 0; harmonic distortion
- * products, which precede it in time, wrap to the end of the array. Returns
- * nfft, or -1:
+ * products, which precede it in time, wrap to the end of the array. The
+ * sweep's spectrum is kept with the object for later recordings against the
+ * same sweep and nfft when nfft <= 2^23 (at most 64 MB, plus a copy of the
+ * sweep to recognise it); longer transforms compute it each time rather than
+ * hold it. Returns nfft, or -1:
  *   - for an empty slot, a null recording or n < 1 (nothing changed);
  *   - for no sweep, a recording shorter than the sweep, or n >= 2^29, whose
  *     transform would not fit in 32-bit counts (the new recording stays
