@@ -12,6 +12,12 @@
 #include <emmintrin.h>
 #define TAVRIX_FFT_SSE2 1
 #endif
+// AVX butterflies, chosen at run time: the library itself is built for any
+// x86-64 and uses them only on processors (and systems) that support them.
+#if defined(TAVRIX_FFT_SSE2) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define TAVRIX_FFT_AVX 1
+#endif
 
 namespace tavrix {
 namespace {
@@ -114,9 +120,10 @@ inline V add(V a, V b) { return _mm_add_pd(a, b); }
 inline V sub(V a, V b) { return _mm_sub_pd(a, b); }
 // -i a = (a.im, -a.re)
 inline V minusI(V a) { return _mm_xor_pd(_mm_shuffle_pd(a, a, 1), _mm_set_pd(-0.0, 0.0)); }
-// a w with w given split as (re, re) and (-im, im): two products and a sum.
-inline V mulSplit(V a, const Complex* w) {
-  return _mm_add_pd(_mm_mul_pd(a, load(w)), _mm_mul_pd(_mm_shuffle_pd(a, a, 1), load(w + 1)));
+// a w with w given split as w[0] = (re, re) and w[stride] = (-im, im): two
+// products and a sum.
+inline V mulSplit(V a, const Complex* w, int stride) {
+  return _mm_add_pd(_mm_mul_pd(a, load(w)), _mm_mul_pd(_mm_shuffle_pd(a, a, 1), load(w + stride)));
 }
 #else
 struct V {
@@ -127,18 +134,19 @@ inline void store(Complex* p, V v) { *p = Complex(v.re, v.im); }
 inline V add(V a, V b) { return V{a.re + b.re, a.im + b.im}; }
 inline V sub(V a, V b) { return V{a.re - b.re, a.im - b.im}; }
 inline V minusI(V a) { return V{a.im, -a.re}; }
-inline V mulSplit(V a, const Complex* w) {
-  return V{a.re * w[0].real() + a.im * w[1].real(), a.im * w[0].imag() + a.re * w[1].imag()};
+inline V mulSplit(V a, const Complex* w, int stride) {
+  return V{a.re * w[0].real() + a.im * w[stride].real(), a.im * w[0].imag() + a.re * w[stride].imag()};
 }
 #endif
 
 // Radix-4 decimation-in-time butterfly on the four quarters of a group of 4h
 // values: quarter r holds the h-point transform of the samples r' mod 4, with
 // r' the bit reversal of r (0, 2, 1, 3). Twiddles W_4h^j, W_4h^2j, W_4h^3j.
-// The twiddles come split (see splitTwiddle), six slots: W^j, W^2j, W^3j.
-inline void butterfly4(Complex* p0, Complex* p1, Complex* p2, Complex* p3, const Complex* w) {
-  const V a0 = load(p0), a2 = mulSplit(load(p1), w + 2), a1 = mulSplit(load(p2), w),
-          a3 = mulSplit(load(p3), w + 4);
+// The twiddles come split (see splitTwiddle), six slots `stride` apart: W^j,
+// W^2j, W^3j.
+inline void butterfly4(Complex* p0, Complex* p1, Complex* p2, Complex* p3, const Complex* w, int stride) {
+  const V a0 = load(p0), a2 = mulSplit(load(p1), w + 2 * stride, stride), a1 = mulSplit(load(p2), w, stride),
+          a3 = mulSplit(load(p3), w + 4 * stride, stride);
   const V s0 = add(a0, a2), d0 = sub(a0, a2), s1 = add(a1, a3), d1 = minusI(sub(a1, a3));
   store(p0, add(s0, s1));
   store(p2, sub(s0, s1));
@@ -152,9 +160,13 @@ inline void splitTwiddle(Complex w, Complex* out) {
   out[1] = Complex(-w.imag(), w.imag());
 }
 
-// Per-stage twiddles W^j, W^2j, W^3j of W = W_4h, j < h, split, kept for
-// 4h <= 2^kMaxStageLog2 (6/4 of 2^kMaxStageLog2 values in all, 12 MiB).
+// Per-stage twiddles W^j, W^2j, W^3j of W = W_4h, j < h (h even), split, kept
+// for 4h <= 2^kMaxStageLog2 (6/4 of 2^kMaxStageLog2 values in all, 12 MiB).
+// Consecutive j share a block of twelve slots with their six halves side by
+// side, so that one AVX register holds the same half for j and j + 1: half r
+// of j = 2q + e is slot 12q + 2r + e.
 constexpr int kMaxStageLog2 = 18;
+constexpr int kStageStride = 2;
 const Complex* stageTwiddles(int p) {
   static std::array<std::vector<Complex>, kMaxStageLog2 + 1> tables;
   std::vector<Complex>& t = tables[static_cast<size_t>(p)];
@@ -162,14 +174,57 @@ const Complex* stageTwiddles(int p) {
     const int64_t h = (int64_t{1} << p) / 4;
     const Twiddle w(p);
     t.resize(static_cast<size_t>(6 * h));
+    Complex split[6];
     for (int64_t j = 0; j < h; ++j) {
-      splitTwiddle(w(j), &t[6 * j]);
-      splitTwiddle(w(2 * j), &t[6 * j + 2]);
-      splitTwiddle(w(3 * j), &t[6 * j + 4]);
+      splitTwiddle(w(j), split);
+      splitTwiddle(w(2 * j), split + 2);
+      splitTwiddle(w(3 * j), split + 4);
+      for (int r = 0; r < 6; ++r) t[static_cast<size_t>(12 * (j / 2) + 2 * r + j % 2)] = split[r];
     }
   }
   return t.data();
 }
+
+#ifdef TAVRIX_FFT_AVX
+// The kept-table stage on two consecutive j per AVX register, operation for
+// operation the arithmetic of butterfly4 (no fused multiply-add), so both paths
+// give the same bits.
+#define TAVRIX_AVX __attribute__((target("avx")))
+TAVRIX_AVX inline __m256d mulSplitAvx(__m256d a, const Complex* w) {
+  const double* s = reinterpret_cast<const double*>(w);
+  return _mm256_add_pd(_mm256_mul_pd(a, _mm256_loadu_pd(s)),
+                       _mm256_mul_pd(_mm256_permute_pd(a, 0x5), _mm256_loadu_pd(s + 2 * kStageStride)));
+}
+
+TAVRIX_AVX void radix4PassAvx(Complex* y, int64_t len, int64_t h, const Complex* t) {
+  const __m256d minusImag = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+  for (int64_t s = 0; s < len; s += 4 * h) {
+    double* q0 = reinterpret_cast<double*>(y + s);
+    double* q1 = q0 + 2 * h;
+    double* q2 = q1 + 2 * h;
+    double* q3 = q2 + 2 * h;
+    for (int64_t j = 0; j < h; j += 2) {
+      const Complex* w = t + 6 * j;
+      const __m256d a0 = _mm256_loadu_pd(q0 + 2 * j);
+      const __m256d a2 = mulSplitAvx(_mm256_loadu_pd(q1 + 2 * j), w + 4);
+      const __m256d a1 = mulSplitAvx(_mm256_loadu_pd(q2 + 2 * j), w);
+      const __m256d a3 = mulSplitAvx(_mm256_loadu_pd(q3 + 2 * j), w + 8);
+      const __m256d s0 = _mm256_add_pd(a0, a2), d0 = _mm256_sub_pd(a0, a2), s1 = _mm256_add_pd(a1, a3);
+      const __m256d diff = _mm256_sub_pd(a1, a3);
+      const __m256d d1 = _mm256_xor_pd(_mm256_permute_pd(diff, 0x5), minusImag);  // -i (a1 - a3)
+      _mm256_storeu_pd(q0 + 2 * j, _mm256_add_pd(s0, s1));
+      _mm256_storeu_pd(q2 + 2 * j, _mm256_sub_pd(s0, s1));
+      _mm256_storeu_pd(q1 + 2 * j, _mm256_add_pd(d0, d1));
+      _mm256_storeu_pd(q3 + 2 * j, _mm256_sub_pd(d0, d1));
+    }
+  }
+}
+
+bool& avxInUse() {
+  static bool inUse = __builtin_cpu_supports("avx");
+  return inUse;
+}
+#endif
 
 // One radix-4 stage (groups of 4h = 2^p values) over y[0..len).
 void radix4Pass(Complex* y, int64_t len, int p) {
@@ -187,9 +242,16 @@ void radix4Pass(Complex* y, int64_t len, int p) {
   }
   if (p <= kMaxStageLog2) {
     const Complex* t = stageTwiddles(p);
+#ifdef TAVRIX_FFT_AVX
+    if (avxInUse()) {
+      radix4PassAvx(y, len, h, t);
+      return;
+    }
+#endif
     for (int64_t s = 0; s < len; s += 4 * h) {
       Complex* q = y + s;
-      for (int64_t j = 0; j < h; ++j) butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, t + 6 * j);
+      for (int64_t j = 0; j < h; ++j)
+        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, t + 12 * (j / 2) + j % 2, kStageStride);
     }
     return;
   }
@@ -207,7 +269,7 @@ void radix4Pass(Complex* y, int64_t len, int p) {
     for (int64_t s = 0; s < len; s += 4 * h) {
       Complex* q = y + s + j0;
       for (int64_t j = 0; j < count; ++j)
-        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, run + 6 * j);
+        butterfly4(q + j, q + j + h, q + j + 2 * h, q + j + 3 * h, run + 6 * j, 1);
     }
   }
 }
@@ -394,6 +456,17 @@ void realFftInverse(double* buffer, double nyquist, int32_t n) {
   inversePowerOfTwo(z, half);
   const double scale = 1.0 / static_cast<double>(half);
   for (int64_t i = 0; i < n; ++i) buffer[i] *= scale;
+}
+
+bool fftAllowAvx(bool allow) {
+#ifdef TAVRIX_FFT_AVX
+  const bool was = avxInUse();
+  avxInUse() = allow && __builtin_cpu_supports("avx");
+  return was;
+#else
+  (void)allow;
+  return false;
+#endif
 }
 
 int32_t fftLengthFor(int64_t n) {

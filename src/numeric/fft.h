@@ -33,6 +33,12 @@ double realFftForward(double* buffer, int32_t n);
 // x[t] = (1/n) sum_k X[k] exp(+2 pi i k t / n) of the Hermitian spectrum, in place.
 void realFftInverse(double* buffer, double nyquist, int32_t n);
 
+// Power-of-two stages use AVX butterflies where the processor has them, with
+// the same operations in the same order as the SSE2 and scalar ones, so every
+// path gives the same bits. allow = false keeps to SSE2 (for comparing the
+// paths); true uses AVX again when present. Returns whether AVX was in use.
+bool fftAllowAvx(bool allow);
+
 // Convenience forms taking the complex length.
 inline void fftForward(double* buffer, int32_t length) { fftForward(FftSize{2 * length, length}, buffer); }
 inline void fftInverse(double* buffer, int32_t length) { fftInverse(FftSize{2 * length, length}, buffer); }
