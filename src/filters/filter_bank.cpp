@@ -90,13 +90,18 @@ int32_t bankFilterReverseAligned(FilterBank& bank, double* x, int32_t n, int32_t
   return sosFilterReverseDelayed(*cascade, x, n, delay);
 }
 
-int32_t bankFilterReverseAlignedPair(FilterBank& bank, double* x, double* y, int32_t n, int32_t band) {
-  if (band == kBandUnfiltered) return 0;
+int32_t bankFilterReverseAlignedPair(FilterBank& bank, const double* sx, const double* sy, double* x, double* y,
+                                     int32_t n, int32_t band) {
+  if (band == kBandUnfiltered) {
+    if (x != sx) std::copy(sx, sx + n, x);
+    if (y != sy) std::copy(sy, sy + n, y);
+    return 0;
+  }
   SosCascade* cascade = bankCascade(bank, band);
   if (!cascade) return -1;
   const int32_t delay = holdsBand(bank, band) ? bandStepDelay(bank.resolution, band) : kWeightingAlignDelay;
   if (delay < 0 || delay >= n) return -1;
-  return sosFilterReverseDelayedPair(*cascade, x, y, n, delay);
+  return sosFilterReverseDelayedPair(*cascade, sx, sy, x, y, n, delay);
 }
 
 int32_t bankReverseSpan(FilterBank& bank, int32_t band, int32_t n, int32_t needed, double attenuation) {

@@ -39,8 +39,10 @@ int32_t bankFilterReverse(FilterBank& bank, double* x, int32_t n, int32_t band);
 // (a delay of 1 for the weightings); -1 when the delay is not shorter than n.
 int32_t bankFilterReverseAligned(FilterBank& bank, double* x, int32_t n, int32_t band);
 // bankFilterReverseAligned on two signals at once (interleaved recurrences,
-// the same results as two calls; the cascade's state is left alone).
-int32_t bankFilterReverseAlignedPair(FilterBank& bank, double* x, double* y, int32_t n, int32_t band);
+// the same results as two calls; the cascade's state is left alone), read from
+// sx, sy and written to x, y: the same arrays, or others of n values.
+int32_t bankFilterReverseAlignedPair(FilterBank& bank, const double* sx, const double* sy, double* x,
+                                     double* y, int32_t n, int32_t band);
 // Length of the start of n samples that an aligned reverse pass must cover
 // for its first `needed` outputs to be those of the pass over all n samples:
 // the samples left out are then only seen through the band filter's slowest

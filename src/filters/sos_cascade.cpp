@@ -36,8 +36,8 @@ inline double cascadeStep(SosSection* sections, const double* gains, int32_t cou
 // and y might alias them). Lane-wise IEEE arithmetic in cascadeStep's order
 // rounds exactly as the scalar recurrence.
 template <int N>
-int32_t reversePairSse2(const SosSection* s, const double* gains, double* x, double* y, int32_t n,
-                        int32_t d) {
+int32_t reversePairSse2(const SosSection* s, const double* gains, const double* sx, const double* sy,
+                        double* x, double* y, int32_t n, int32_t d) {
   __m128d b0[N], b1[N], b2[N], a1[N], a2[N], g[N], z1[N], z2[N];
   for (int i = 0; i < N; ++i) {
     b0[i] = _mm_set1_pd(s[i].b0);
@@ -61,7 +61,7 @@ int32_t reversePairSse2(const SosSection* s, const double* gains, double* x, dou
     return _mm_mul_pd(v, outGain);
   };
   for (int32_t t = n - 1; t >= d; --t) {
-    const __m128d r = step(_mm_set_pd(y[t - d], x[t - d]));
+    const __m128d r = step(_mm_set_pd(sy[t - d], sx[t - d]));
     _mm_storel_pd(x + t, r);
     _mm_storeh_pd(y + t, r);
   }
@@ -124,7 +124,8 @@ int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32
   return 0;
 }
 
-int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double* y, int32_t n, int32_t d) {
+int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, const double* sx, const double* sy, double* x,
+                                    double* y, int32_t n, int32_t d) {
   if (d < 0 || d > n) return -1;
   const int32_t count = static_cast<int32_t>(cascade.sections.size());
   const SosSection* s = cascade.sections.data();
@@ -132,17 +133,17 @@ int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double
 #ifdef TAVRIX_SOS_PAIR_SSE2
   switch (count) {
     case 1:
-      return reversePairSse2<1>(s, gains, x, y, n, d);
+      return reversePairSse2<1>(s, gains, sx, sy, x, y, n, d);
     case 2:
-      return reversePairSse2<2>(s, gains, x, y, n, d);
+      return reversePairSse2<2>(s, gains, sx, sy, x, y, n, d);
     case 3:
-      return reversePairSse2<3>(s, gains, x, y, n, d);
+      return reversePairSse2<3>(s, gains, sx, sy, x, y, n, d);
     case 4:
-      return reversePairSse2<4>(s, gains, x, y, n, d);
+      return reversePairSse2<4>(s, gains, sx, sy, x, y, n, d);
     case 5:
-      return reversePairSse2<5>(s, gains, x, y, n, d);
+      return reversePairSse2<5>(s, gains, sx, sy, x, y, n, d);
     case 6:
-      return reversePairSse2<6>(s, gains, x, y, n, d);
+      return reversePairSse2<6>(s, gains, sx, sy, x, y, n, d);
     default:
       break;
   }
@@ -165,7 +166,7 @@ int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double
     outA = va * gains[count];
     outB = vb * gains[count];
   };
-  for (int32_t t = n - 1; t >= d; --t) step(x[t - d], y[t - d], x[t], y[t]);
+  for (int32_t t = n - 1; t >= d; --t) step(sx[t - d], sy[t - d], x[t], y[t]);
   for (int32_t t = d - 1; t >= 0; --t) step(0.0, 0.0, x[t], y[t]);
   return 0;
 }

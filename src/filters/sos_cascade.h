@@ -32,8 +32,11 @@ int32_t sosFilterReverse(SosCascade& cascade, double* x, int32_t n);
 int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32_t d);
 // sosFilterReverseDelayed on two signals of n samples at once, from rest: the
 // two recurrences are interleaved so that one hides the other's latency, each
-// rounding exactly as on its own. The cascade's own state is not used.
-int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, double* x, double* y, int32_t n, int32_t d);
+// rounding exactly as on its own. Reads sx, sy and writes x, y, which may be
+// the same arrays (in place) or others of n values that do not overlap them.
+// The cascade's own state is not used.
+int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, const double* sx, const double* sy, double* x,
+                                    double* y, int32_t n, int32_t d);
 // Samples after which the slowest pole of the cascade has decayed by the factor
 // attenuation (0 < attenuation < 1): ceil(ln attenuation / ln r) for the
 // largest pole radius r; 0 without sections, -1 when a pole is not inside the

@@ -32,6 +32,17 @@ class DynArray {
     if (count > 0) std::memcpy(data_, first, sizeof(T) * static_cast<size_t>(count));
   }
 
+  // An array of count elements whose values are undefined until written: for
+  // outputs that are filled completely, without zeroing them first.
+  static DynArray uninitialised(int32_t count) {
+    DynArray a;
+    if (count < 1) return a;
+    a.data_ = static_cast<T*>(std::malloc(sizeof(T) * static_cast<size_t>(count)));
+    if (!a.data_) throw std::bad_alloc();
+    a.size_ = a.capacity_ = count;
+    return a;
+  }
+
   // A non-owning view of the caller's buffer; capacity = count.
   static DynArray wrap(T* buffer, int32_t count) {
     DynArray a;

@@ -113,9 +113,10 @@ int32_t bandEnergy(const ReverberationAnalysis& analysis, int32_t band, BandEner
   const int32_t needed =
       analysis.wholeSegmentPasses ? k : std::clamp(truncateToInt(analysis.windowEnd), 0, k);
   const int32_t span = bankReverseSpan(*analysis.filterBank, band, k, needed, kSettledAttenuation);
-  DynArray<double> re(analysis.realSegment.data(), span);
-  DynArray<double> im(analysis.imagSegment.data(), span);
-  if (bankFilterReverseAlignedPair(*analysis.filterBank, re.data(), im.data(), span, band) != 0) return -1;
+  DynArray<double> re = DynArray<double>::uninitialised(span), im = DynArray<double>::uninitialised(span);
+  if (bankFilterReverseAlignedPair(*analysis.filterBank, analysis.realSegment.data(),
+                                   analysis.imagSegment.data(), re.data(), im.data(), span, band) != 0)
+    return -1;
   for (int32_t i = 0; i < span; ++i) re[i] = re[i] * re[i] + im[i] * im[i];
   out.energy.swap(re);
   const int32_t onset = truncateToInt(analysis.onset);

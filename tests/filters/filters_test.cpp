@@ -187,8 +187,8 @@ TEST(SosCascade, ForwardAndReverseMatchDirectFormAcrossBlocks) {
 }
 
 // The pair pass keeps states and coefficients in registers for up to six
-// sections and in memory beyond: either way each signal must round exactly as
-// it does on its own.
+// sections and in memory beyond: either way, in place or into other arrays,
+// each signal must round exactly as it does on its own.
 TEST(SosCascade, PairPassEqualsTwoSinglePassesForEverySectionCount) {
   const Signal a = noise(300, 6), b = noise(300, 7);
   for (int32_t sections = 1; sections <= 7; ++sections) {
@@ -199,11 +199,12 @@ TEST(SosCascade, PairPassEqualsTwoSinglePassesForEverySectionCount) {
     ASSERT_EQ(sosCreate(c, 2 * sections), 0);
     sosLoad(c, design.data(), gains.data());
     for (int32_t d : {0, 5, 300}) {
-      Signal x = a, y = b, xs = a, ys = b;
-      ASSERT_EQ(sosFilterReverseDelayedPair(c, x.data(), y.data(), 300, d), 0);
+      Signal x = a, y = b, xs = a, ys = b, apart(300), bpart(300);
+      ASSERT_EQ(sosFilterReverseDelayedPair(c, x.data(), y.data(), x.data(), y.data(), 300, d), 0);
+      ASSERT_EQ(sosFilterReverseDelayedPair(c, a.data(), b.data(), apart.data(), bpart.data(), 300, d), 0);
       sosFilterReverseDelayed(c, xs.data(), 300, d);
       sosFilterReverseDelayed(c, ys.data(), 300, d);
-      EXPECT_TRUE(x == xs && y == ys) << sections << " sections, delay " << d;
+      EXPECT_TRUE(x == xs && y == ys && apart == xs && bpart == ys) << sections << " sections, delay " << d;
     }
   }
 }
