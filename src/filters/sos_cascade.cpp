@@ -131,22 +131,11 @@ int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, const double* sx,
   const SosSection* s = cascade.sections.data();
   const double* gains = cascade.gains.data();
 #ifdef TAVRIX_SOS_PAIR_SSE2
-  switch (count) {
-    case 1:
-      return reversePairSse2<1>(s, gains, sx, sy, x, y, n, d);
-    case 2:
-      return reversePairSse2<2>(s, gains, sx, sy, x, y, n, d);
-    case 3:
-      return reversePairSse2<3>(s, gains, sx, sy, x, y, n, d);
-    case 4:
-      return reversePairSse2<4>(s, gains, sx, sy, x, y, n, d);
-    case 5:
-      return reversePairSse2<5>(s, gains, sx, sy, x, y, n, d);
-    case 6:
-      return reversePairSse2<6>(s, gains, sx, sy, x, y, n, d);
-    default:
-      break;
-  }
+  using PairPass = int32_t (*)(const SosSection*, const double*, const double*, const double*, double*,
+                               double*, int32_t, int32_t);
+  static constexpr PairPass kPasses[] = {reversePairSse2<1>, reversePairSse2<2>, reversePairSse2<3>,
+                                         reversePairSse2<4>, reversePairSse2<5>, reversePairSse2<6>};
+  if (count >= 1 && count <= 6) return kPasses[count - 1](s, gains, sx, sy, x, y, n, d);
 #endif
   // States z1, z2 of each section for x (za) and y (zb); the arithmetic is
   // cascadeStep's, operation for operation.
