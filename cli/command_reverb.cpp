@@ -11,6 +11,7 @@
 #include "reverb_report.h"
 #include "status_messages.h"
 #include "svg_plot.h"
+#include "tavrix.h"
 
 namespace tavrix::cli {
 
@@ -137,7 +138,7 @@ Command addReverbCommand(CLI::App& app) {
         for (double r : options.ranges) {
           if (r != 0 && r < 10) {
             usageError("--ranges " + a->ranges + ": " + rangeName(r) + " is not a range; " +
-                       statusSentence(-11));
+                       statusSentence(TAVRIX_INVALID_RANGE));
           }
         }
         if ((a->length > 0) != (a->tail > 0)) {

@@ -174,7 +174,7 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
                                   level.data(), &levelLength, decay.data(), &decayEnd, &r.noiseLevelDb,
                                   r.tailModelDb, r.times.data(), r.fitQuality.data(), &r.dynamicRange,
                                   &r.curvature, &r.onsetOffset, &r.peakLevelDb);
-  if (r.status == -1) return r;  // nothing was written
+  if (r.status == TAVRIX_FAILED) return r;  // nothing was written
   for (double& t : r.times) {
     if (t == kNotReached) t = kNaN;
   }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "output.h"
+#include "tavrix.h"
 
 namespace tavrix::cli {
 
@@ -19,24 +20,25 @@ struct StatusText {
 // calibration points per octave).
 constexpr StatusText kStatusTexts[] = {
     {0, "ok", "the evaluation succeeded"},
-    {-1, "failed",
+    {TAVRIX_FAILED, "failed",
      "the library refused the request (missing data, an argument out of range, or a file it cannot "
      "use)"},
-    {-2, "bad resolution", "the number of points per octave must be 3, 6, 12 or 24"},
-    {-10, "unsupported format",
+    {TAVRIX_BAD_POINTS_PER_OCTAVE, "bad resolution",
+     "the number of points per octave must be 3, 6, 12 or 24"},
+    {TAVRIX_UNSUPPORTED_FORMAT, "unsupported format",
      "the WAV format tag is neither PCM nor IEEE float; save the file as 16-, 24- or 32-bit PCM or "
      "32-bit float mono"},
-    {-11, "bad range", "a decay range must be 0 (early decay time) or at least 10 dB"},
-    {-30, "no decay",
+    {TAVRIX_INVALID_RANGE, "bad range", "a decay range must be 0 (early decay time) or at least 10 dB"},
+    {TAVRIX_NO_DECAY, "no decay",
      "the band never stands 10 dB above its background noise, so it holds no usable decay; measure "
      "with more level or a longer sweep"},
-    {-31, "no crosspoint",
+    {TAVRIX_NO_CROSSPOINT, "no crosspoint",
      "the point where the decay meets the noise floor could not be found; the band is too noisy or "
      "its decay too short for the window"},
-    {-32, "no tail fit",
+    {TAVRIX_NO_TAIL_FIT, "no tail fit",
      "the late decay could not be fitted, so no reverberation time was evaluated; the band is too "
      "noisy near its noise floor"},
-    {-33, "too short",
+    {TAVRIX_TOO_SHORT, "too short",
      "the first estimate of the band's decay is too slow for its window: the noise analysis needs "
      "ten intervals of that decay and the window holds fewer"},
 };
@@ -83,7 +85,8 @@ std::string resultLabel(const BandResult& b) {
 }
 
 std::string resultSentence(const BandResult& b) {
-  if (!bandEvaluated(b)) return statusSentence(b.status) + (b.status == -33 ? tooShortCause(b) : "");
+  if (!bandEvaluated(b))
+    return statusSentence(b.status) + (b.status == TAVRIX_TOO_SHORT ? tooShortCause(b) : "");
   std::string text = b.method == DecayMethod::Plain
                          ? "no noise floor found (" + statusLabel(b.status) +
                                "), but the decay is clean down to " + fixed(b.endLevelDb, 1) +

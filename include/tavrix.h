@@ -62,6 +62,24 @@
 extern "C" {
 #endif
 
+/* The library's version (also that of the shared library and its packages). */
+#define TAVRIX_VERSION_MAJOR 0
+#define TAVRIX_VERSION_MINOR 1
+#define TAVRIX_VERSION_PATCH 0
+
+/* Names for the failure values, which are fixed. Each function's comment
+ * lists the values it can return; results >= 0 are handles, counts, lengths
+ * or success (0). */
+#define TAVRIX_FAILED (-1)                /* refused: empty slot, bad argument, missing data, unusable file */
+#define TAVRIX_BAD_POINTS_PER_OCTAVE (-2) /* calibration responses: bandsPerOctave not 3, 6, 12 or 24 */
+#define TAVRIX_NO_SIGNAL_LEVELS (-2)      /* getSpeechTansmissionIndex (as -2.0): levels asked for, not set */
+#define TAVRIX_UNSUPPORTED_FORMAT (-10)   /* a WAV format tag other than PCM (1) or IEEE float (3) */
+#define TAVRIX_INVALID_RANGE (-11)        /* a decay range neither 0 nor >= 10 dB */
+#define TAVRIX_NO_DECAY (-30)             /* no block stands 10 dB above the noise */
+#define TAVRIX_NO_CROSSPOINT (-31)        /* the decay-noise crosspoint iteration did not converge */
+#define TAVRIX_NO_TAIL_FIT (-32)          /* the final late-decay fit failed */
+#define TAVRIX_TOO_SHORT (-33)            /* fewer than ten intervals of the first decay estimate */
+
 /* A UTF-16 code unit. Paths are null-terminated arrays of them. */
 typedef char16_t tavrix_char;
 

@@ -136,3 +136,16 @@ def test_table_as_dataframe(room):
     frame = tavrix.reverberation(room, FS, ranges=(0, 30)).to_dataframe()
     assert isinstance(frame, pandas.DataFrame) and len(frame) == 7
     assert list(frame.columns[:6]) == ["band", "frequency_hz", "EDT_s", "T30_s", "r2_EDT", "r2_T30"]
+
+
+def test_status_names_and_version_follow_the_header():
+    header = open(os.path.join(os.path.dirname(PYTHON_DIR), "include", "tavrix.h")).read()
+    defined = {name: int(value) for name, value in re.findall(r"#define TAVRIX_(\w+) \(?(-?\d+)\)?", header)}
+    for name in ("FAILED", "BAD_POINTS_PER_OCTAVE", "UNSUPPORTED_FORMAT", "NO_DECAY", "NO_CROSSPOINT",
+                 "NO_TAIL_FIT", "TOO_SHORT"):
+        assert getattr(tavrix, name) == defined[name], name
+    assert tavrix.BAD_RANGE == defined["INVALID_RANGE"]
+    version = "{VERSION_MAJOR}.{VERSION_MINOR}.{VERSION_PATCH}".format(**defined)
+    assert tavrix.__version__ == version
+    assert re.search(rf'^version = "{re.escape(version)}"$', open(os.path.join(PYTHON_DIR, "pyproject.toml")).read(),
+                     re.M)
