@@ -45,30 +45,42 @@ double meanOf(const double* v, int32_t n) {
 
 namespace {
 
-// Shared scan of indexOfFirstMax/Min: `better(a, b)` is the strict comparison
-// that lets a replace the current best b, so NaNs never win and ties stay put.
-template <class Better>
-IndexedValue firstExtremum(const double* v, int32_t n, Better better) {
+// Shared scan of the searches below over the values value(0 .. n-1):
+// `better(a, b)` is the strict comparison that lets a replace the current best
+// b, so NaNs never win and ties stay put.
+template <class Value, class Better>
+IndexedValue firstExtremum(int32_t n, Value value, Better better) {
   if (n < 1) return {0, std::numeric_limits<double>::quiet_NaN()};
-  if (n == 1) return {1, v[0]};
+  if (n == 1) return {1, value(0)};
   int32_t start = 0;
-  while (start < n && std::isnan(v[start])) ++start;
-  if (start == n) return {1, v[0]};
-  IndexedValue best{start + 1, v[start]};
+  while (start < n && std::isnan(value(start))) ++start;
+  if (start == n) return {1, value(0)};
+  IndexedValue best{start + 1, value(start)};
   for (int32_t i = start + 1; i < n; ++i) {
-    if (better(v[i], best.value)) best = {i + 1, v[i]};
+    const double candidate = value(i);
+    if (better(candidate, best.value)) best = {i + 1, candidate};
   }
   return best;
 }
 
+bool greater(double a, double b) { return a > b; }
+bool less(double a, double b) { return a < b; }
+
 }  // namespace
 
 IndexedValue indexOfFirstMax(const double* v, int32_t n) {
-  return firstExtremum(v, n, [](double a, double b) { return a > b; });
+  return firstExtremum(
+      n, [v](int32_t i) { return v[i]; }, greater);
 }
 
 IndexedValue indexOfFirstMin(const double* v, int32_t n) {
-  return firstExtremum(v, n, [](double a, double b) { return a < b; });
+  return firstExtremum(
+      n, [v](int32_t i) { return v[i]; }, less);
+}
+
+IndexedValue indexOfFirstNearest(const double* v, int32_t n, double level) {
+  return firstExtremum(
+      n, [v, level](int32_t i) { return std::fabs(v[i] - level); }, less);
 }
 
 double powerChecked(double x, double y) {

@@ -30,6 +30,9 @@ struct IndexedValue {
 };
 IndexedValue indexOfFirstMax(const double* v, int32_t n);
 IndexedValue indexOfFirstMin(const double* v, int32_t n);
+// indexOfFirstMin of |v - level| without forming it: the first value nearest
+// level, with its distance.
+IndexedValue indexOfFirstNearest(const double* v, int32_t n, double level);
 
 // Read access by the 1-based positions that the searches above return and the
 // decay analysis counts in: the one place where a position becomes an index.

@@ -21,22 +21,6 @@ constexpr double kMinRangeDb = 10.0;
 // Reported when the curve never falls to the end level of a range.
 constexpr double kNotReached = -10.0;
 
-// 1-based position of the first value nearest `level`: the first minimum of
-// |db - level|, where a NaN distance never wins (position 1 if all are NaN).
-int32_t firstNearest(const double* db, int32_t n, double level) {
-  int32_t best = 0;
-  double bestDistance = 0.0;
-  for (int32_t i = 0; i < n; ++i) {
-    const double distance = std::fabs(db[i] - level);
-    if (std::isnan(distance)) continue;
-    if (best == 0 || distance < bestDistance) {
-      best = i + 1;
-      bestDistance = distance;
-    }
-  }
-  return best == 0 ? 1 : best;
-}
-
 }  // namespace
 
 DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) {
@@ -58,8 +42,9 @@ DecayTimeResult decayTime(const double* db, int32_t n, double range, double fs) 
     return r;
   }
 
-  const int32_t i1 = firstNearest(db, n, start);
-  const int32_t i2 = firstNearest(db, n, end);
+  // 1-based positions of the values nearest the start and end levels.
+  const int32_t i1 = indexOfFirstNearest(db, n, start).position;
+  const int32_t i2 = indexOfFirstNearest(db, n, end).position;
 
   // Every sample between the two levels, against its position.
   const int32_t count = i2 >= i1 ? i2 - i1 + 1 : 0;
