@@ -103,39 +103,55 @@ Line fit(const std::vector<double>& x, const std::vector<double>& y) {
   return fitLine(x.data(), y.data(), static_cast<int32_t>(x.size()));
 }
 
-TEST(LineFit, AgreesWithClosedFormLeastSquaresOnRandomData) {
+// Ordinary least squares from centred sums in long double, with its
+// coefficient of determination (the squared correlation).
+struct Reference {
+  double intercept, slope, r2;
+};
+Reference leastSquares(const std::vector<double>& x, const std::vector<double>& y) {
+  const size_t m = x.size();
+  long double mx = 0, my = 0, sxy = 0, sxx = 0, syy = 0;
+  for (size_t i = 0; i < m; ++i) mx += x[i], my += y[i];
+  mx /= m, my /= m;
+  for (size_t i = 0; i < m; ++i)
+    sxy += (x[i] - mx) * (y[i] - my), sxx += (x[i] - mx) * (x[i] - mx), syy += (y[i] - my) * (y[i] - my);
+  return {static_cast<double>(my - sxy / sxx * mx), static_cast<double>(sxy / sxx),
+          static_cast<double>(sxy * sxy / (sxx * syy))};
+}
+
+TEST(LineFit, AgreesWithLongDoubleLeastSquares) {
   std::mt19937 rng(42);
   std::uniform_real_distribution<double> noise(-4.0, 4.0);
   // Levels in dB against whole-number positions: the exact two-row solve and
   // the QR, with the ones column (positions around 0) or the position column
-  // (positions in the thousands) taking the first pivot. The reference is
-  // ordinary least squares from centred sums in long double, and the squared
-  // correlation, which equals the coefficient of determination of that line.
+  // (positions in the thousands) taking the first pivot.
   for (int m : {2, 3, 17, 1000}) {
     for (int trial = 0; trial < 20; ++trial) {
       std::vector<double> x(m), y(m);
       const int first = trial % 2 == 0 ? 1 + static_cast<int>(rng() % 5000) : -m / 2;
-      long double mx = 0, my = 0, sxy = 0, sxx = 0, syy = 0;
-      for (int i = 0; i < m; ++i) {
-        x[i] = first + i;
-        y[i] = -0.01 * (trial + 1) * x[i] + noise(rng);
-        mx += x[i], my += y[i];
-      }
-      mx /= m, my /= m;
-      for (int i = 0; i < m; ++i)
-        sxy += (x[i] - mx) * (y[i] - my), sxx += (x[i] - mx) * (x[i] - mx), syy += (y[i] - my) * (y[i] - my);
-      const double slope = static_cast<double>(sxy / sxx),
-                   intercept = static_cast<double>(my - sxy / sxx * mx);
+      for (int i = 0; i < m; ++i) x[i] = first + i, y[i] = -0.01 * (trial + 1) * x[i] + noise(rng);
+      const Reference r = leastSquares(x, y);
       const Line got = fit(x, y);
-      const double scale = std::fabs(intercept) + std::fabs(slope * x.back()) + 1.0;
-      EXPECT_NEAR(got.slope, slope, 1e-11 * scale) << m << " " << trial;
-      EXPECT_NEAR(got.intercept, intercept, 1e-10 * scale) << m << " " << trial;
-      const double r2 = static_cast<double>(sxy * sxy / (sxx * syy));
-      EXPECT_NEAR(m > 2 ? coefficientOfDetermination(x.data(), y.data(), m, got) : r2, r2, 1e-9);
+      const double scale = std::fabs(r.intercept) + std::fabs(r.slope * x.back()) + 1.0;
+      EXPECT_NEAR(got.slope, r.slope, 1e-11 * scale) << m << " " << trial;
+      EXPECT_NEAR(got.intercept, r.intercept, 1e-10 * scale) << m << " " << trial;
+      EXPECT_NEAR(m > 2 ? coefficientOfDetermination(x.data(), y.data(), m, got) : r.r2, r.r2, 1e-9);
     }
   }
-  EXPECT_EQ(fit({3, 4}, {-10, -16}).intercept, 8.0);
-  EXPECT_EQ(fit({3, 4}, {-10, -16}).slope, -6.0);
+  // Small systems whose line the fit hits to the last bit: two rows, where
+  // elimination keeps the first row as pivot on the tie |1| = |1| (the
+  // second would give y2 - slope x2, some ulps off), and three rows from
+  // position 0, where the position column pivots and its reflector meets
+  // alpha = 0, whose sign rule (beta negative) decides the rounding.
+  const std::vector<double> rows[][2] = {{{3, 4}, {-10, -16}},
+                                         {{1, 5}, {-58.8, -1.4}},
+                                         {{7, 10}, {-27.8, -48}},
+                                         {{0, 1, 2}, {-7.4, -38, -26}},
+                                         {{0, 1, 2}, {-40.9, -47.5, -50.5}}};
+  for (const auto& [x, y] : rows) {
+    const Reference r = leastSquares(x, y);
+    EXPECT_TRUE(fit(x, y).intercept == r.intercept && fit(x, y).slope == r.slope) << x.size() << " " << y[0];
+  }
 }
 
 TEST(LineFit, DegenerateSystemsGiveTheBasicSolution) {
@@ -163,6 +179,15 @@ TEST(LineFit, DegenerateSystemsGiveTheBasicSolution) {
   EXPECT_NEAR(flatLarge.slope, 3.0 / 8.0, 1e-15);
   EXPECT_NEAR(tiny.intercept, 5.0, 1e-14);
   EXPECT_EQ(tiny.slope, 0.0);
+  // The rank boundary: x = (-d, d, -d, d) is orthogonal to the ones column,
+  // which pivots (norm 2 > 2d) with R11 = -2, so R22 = 2d exactly, against
+  // tol = 4 * 2 * 2^-52 = 2^-49. At d = 2^-50 the column counts as dependent
+  // and the levels -3.25, -2.75 give {mean, 0}; a quarter above it, the line.
+  for (double d : {0x1p-50, 1.25 * 0x1p-50}) {
+    const Line l = fit({-d, d, -d, d}, {-3.25, -2.75, -3.25, -2.75});
+    EXPECT_EQ(l.intercept, -3.0);
+    EXPECT_NEAR(l.slope, d == 0x1p-50 ? 0.0 : 0.25 / d, 1e-14 * 0.25 / d) << d;
+  }
   EXPECT_TRUE(std::isnan(fit({1, 2}, {kNaN, -3}).intercept));
   const Line l3 = fit({1, 2, 3}, {0, kNaN, -3});
   EXPECT_TRUE(std::isnan(l3.intercept) || std::isnan(l3.slope));
