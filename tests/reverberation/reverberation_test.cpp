@@ -251,6 +251,17 @@ TEST(ReverberationObject, ResponseWithoutASweepKeepsTheWindowRule) {
   EXPECT_TRUE(r.segmentEnd == 96000.0 && r.windowEnd == 96000.0 - r.onset &&
               r.windowStart == r.onset - 4800.0);
   EXPECT_EQ(getMaxImpulseLength(a.handle), 96000 - 2 * static_cast<int32_t>(r.onset) + 4801);
+  // Cut at the quarter second (12000 samples) with the direct sound at 0.125
+  // s: the peak search holds the last sample only, the segment starts at the
+  // first sample (half a second before the peak lies before it) and ends with
+  // the response, and the onset search on it finds the direct sound. The
+  // window runs to the segment's end, 11999 samples on.
+  ir[6000] = 1.0;
+  const Analysis cut(initReverberation(ir.data(), 12000, kFs, 0.0, 1.0));
+  const ReverberationAnalysis& c = *reverberationTable().find(cut.handle);
+  ASSERT_TRUE(c.initialised);
+  EXPECT_TRUE(c.segmentStart == 1.0 && c.segmentEnd == 12000.0 && c.windowEnd == 11999.0);
+  EXPECT_NEAR(c.onset, 6001.0, 10.0);
 }
 
 // Responses that cannot be prepared still get a handle; the object is not
@@ -272,9 +283,10 @@ TEST(ReverberationObject, UnpreparableResponsesGiveNotReadyObjects) {
     expectNotReady(ir.data(), n, kFs, 2, bad);
   }
   expectNotReady(ir.data(), n, 0.0, 2, 2);
-  // No response, or one that ends before the quarter second where the peak
-  // search starts; a window that would end before it starts; silence; a NaN.
-  for (int32_t length : {0, -5, 5000}) expectNotReady(ir.data(), length, kFs, 2, 2);
+  // No response, or one that ends a sample before the quarter second where
+  // the peak search starts; a window that would end before it starts;
+  // silence; a NaN.
+  for (int32_t length : {0, -5, 11999}) expectNotReady(ir.data(), length, kFs, 2, 2);
   expectNotReady(nullptr, n, kFs, 2, 2);
   expectNotReady(ir.data(), n, kFs, 1e300, 2);
   expectNotReady(std::vector<double>(96000, 0.0).data(), 96000, kFs, 2, 2);
