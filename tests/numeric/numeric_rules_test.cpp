@@ -157,37 +157,36 @@ TEST(LineFit, AgreesWithLongDoubleLeastSquares) {
 TEST(LineFit, DegenerateSystemsGiveTheBasicSolution) {
   EXPECT_EQ(fitLine(nullptr, nullptr, 0).slope, 0.0);
   // One point: the column of larger norm takes the only pivot; a tie keeps
-  // the ones column.
-  for (double x : {0.5, -1.0, 0.0}) {
-    EXPECT_EQ(fit({x}, {-7.0}).intercept, -7.0) << x;
-    EXPECT_EQ(fit({x}, {-7.0}).slope, 0.0) << x;
-  }
-  EXPECT_EQ(fit({-4.0}, {-7.0}).intercept, 0.0);
-  EXPECT_EQ(fit({-4.0}, {-7.0}).slope, 1.75);
-  // Two equal abscissae: equal levels give the constant, different levels a
-  // division by the zero pivot.
-  EXPECT_EQ(fit({4, 4}, {-3, -3}).intercept, -3.0);
-  EXPECT_FALSE(std::isfinite(fit({4, 4}, {-3, -5}).slope));
+  // the ones column. Two equal abscissae and equal levels: the constant.
   // Three or more equal abscissae: rank 1, on the column of larger norm; a
   // spread far below the rank tolerance needs the rescaled reflector and
-  // still counts as rank 1.
-  const Line flatSmall = fit({0.5, 0.5, 0.5, 0.5}, {1, 2, 3, 6}), flatLarge = fit({8, 8, 8}, {1, 2, 6});
-  const Line tiny = fit({1e-300, 2e-300, 3e-300}, {2, 4, 9});
-  EXPECT_NEAR(flatSmall.intercept, 3.0, 1e-14);
-  EXPECT_EQ(flatSmall.slope, 0.0);
-  EXPECT_EQ(flatLarge.intercept, 0.0);
-  EXPECT_NEAR(flatLarge.slope, 3.0 / 8.0, 1e-15);
-  EXPECT_NEAR(tiny.intercept, 5.0, 1e-14);
-  EXPECT_EQ(tiny.slope, 0.0);
-  // The rank boundary: x = (-d, d, -d, d) is orthogonal to the ones column,
-  // which pivots (norm 2 > 2d) with R11 = -2, so R22 = 2d exactly, against
-  // tol = 4 * 2 * 2^-52 = 2^-49. At d = 2^-50 the column counts as dependent
-  // and the levels -3.25, -2.75 give {mean, 0}; a quarter above it, the line.
-  for (double d : {0x1p-50, 1.25 * 0x1p-50}) {
-    const Line l = fit({-d, d, -d, d}, {-3.25, -2.75, -3.25, -2.75});
-    EXPECT_EQ(l.intercept, -3.0);
-    EXPECT_NEAR(l.slope, d == 0x1p-50 ? 0.0 : 0.25 / d, 1e-14 * 0.25 / d) << d;
+  // still counts as rank 1. The rank boundary: x = (-d, d, -d, d) is
+  // orthogonal to the ones column, which pivots (norm 2 > 2d) with R11 = -2,
+  // so R22 = 2d exactly, against tol = 4 * 2 * 2^-52 = 2^-49. At d = 2^-50
+  // the x column counts as dependent and the levels give {mean, 0}; a
+  // quarter above it, the line.
+  const double d = 0x1p-50, e = 1.25 * d;
+  const std::vector<double> alternating{-3.25, -2.75, -3.25, -2.75};
+  const struct {
+    std::vector<double> x, y;
+    double intercept, slope;
+  } rows[] = {{{0.5}, {-7}, -7, 0},
+              {{-1}, {-7}, -7, 0},
+              {{0}, {-7}, -7, 0},
+              {{-4}, {-7}, 0, 1.75},
+              {{4, 4}, {-3, -3}, -3, 0},
+              {{0.5, 0.5, 0.5, 0.5}, {1, 2, 3, 6}, 3, 0},
+              {{8, 8, 8}, {1, 2, 6}, 0, 3.0 / 8.0},
+              {{1e-300, 2e-300, 3e-300}, {2, 4, 9}, 5, 0},
+              {{-d, d, -d, d}, alternating, -3, 0},
+              {{-e, e, -e, e}, alternating, -3, 0.25 / e}};
+  for (const auto& [x, y, intercept, slope] : rows) {
+    const Line l = fit(x, y);
+    EXPECT_NEAR(l.intercept, intercept, 1e-14 * std::fabs(intercept)) << x.size() << " " << x[0];
+    EXPECT_NEAR(l.slope, slope, 1e-14 * std::fabs(slope)) << x.size() << " " << x[0];
   }
+  // Two equal abscissae and different levels: a division by the zero pivot.
+  EXPECT_FALSE(std::isfinite(fit({4, 4}, {-3, -5}).slope));
   EXPECT_TRUE(std::isnan(fit({1, 2}, {kNaN, -3}).intercept));
   const Line l3 = fit({1, 2, 3}, {0, kNaN, -3});
   EXPECT_TRUE(std::isnan(l3.intercept) || std::isnan(l3.slope));
