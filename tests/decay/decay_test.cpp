@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "numeric/constants.h"
@@ -93,46 +93,6 @@ TEST_F(Decay, EnvelopesWithoutAUsableDecayFailWithTheirStatus) {
   EXPECT_NE(analyze(second).status, kDecayNoDecayAboveNoise);
 }
 
-// Random decays of every shape and length, with odd sample rates, stray
-// negative and zero samples: every status keeps its output contract, and
-// (under the sanitizers) nothing is read or written out of bounds.
-TEST_F(Decay, RandomEnvelopesKeepTheOutputContractOfEachStatus) {
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  const double rates[] = {100.0, 150.0, 1000.0, 8000.0, 48000.0};
-  int seen[5] = {};
-  for (int trial = 0; trial < 400; ++trial) {
-    const double fs = rates[rng() % 5];
-    const int32_t n = static_cast<int32_t>(rng() % 6000);
-    const double t60 = 0.005 + 2.0 * u(rng), noise = std::pow(10.0, -8.0 * u(rng)), ripple = u(rng);
-    std::vector<double> e(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; ++i) {
-      e[i] = std::pow(10.0, -6.0 * i / fs / t60) * (1 - ripple + 2 * ripple * u(rng)) +
-             noise * (1 - ripple + 2 * ripple * u(rng));
-      if (rng() % 50 == 0) e[i] = -e[i];
-      if (rng() % 200 == 0) e[i] = 0.0;
-    }
-    const DecayAnalysis d = analyze(e, fs);
-    SCOPED_TRACE(trial);
-    ASSERT_TRUE(d.status <= 0 && d.status >= kDecayTooFewIntervals) << d.status;
-    ++seen[d.status == 0 ? 0 : -d.status - 29];  // 0, -30, ..., -33
-    EXPECT_TRUE(d.status == 0 || d.status == kDecayLateFitFailed || failedWith(d, d.status));
-    if (d.status != 0 && d.status != kDecayLateFitFailed) continue;
-    // A falling curve up to the crosspoint, the tail model meeting the noise
-    // there; without a tail it ends at the last noise-subtracted sample.
-    const int32_t k = d.decayCurve.size();
-    ASSERT_EQ(k, static_cast<int32_t>(d.crosspointSample));
-    for (int32_t i = 1; i < k; ++i) ASSERT_LE(d.decayCurve[i], d.decayCurve[i - 1]);
-    EXPECT_TRUE(d.status == 0 ? std::fabs(d.tailModel[1] / d.noiseLevel - 1.0) < 1e-9
-                              : d.tailModel[0] == 0.0 && d.tailModel[1] == 0.0);
-    EXPECT_TRUE(d.status == 0 || k < 1 || k > n ||
-                d.decayCurve[k - 1] == std::max(e[k - 1] - d.noiseLevel, 0.0));
-  }
-  // The mix reaches success and every failure but the rare -32 (a final fit
-  // that fails at an averaged crosspoint).
-  for (int s : {0, 1, 2, 4}) EXPECT_GT(seen[s], 0) << s;
-}
-
 TEST_F(Decay, FitClassBoundariesAndBackwardIntegration) {
   EXPECT_TRUE(decayFitClass(45.0) == 3 && decayFitClass(std::nextafter(45.0, 100.0)) == 4 &&
               decayFitClass(30.0) == 2 && decayFitClass(20.0) == 1);
@@ -177,6 +137,7 @@ TEST_F(Decay, ExactExponentialOverAFloorGivesItsCrosspointByArithmetic) {
     EXPECT_EQ(d.crosspointSample == 1289.0, burst <= 10.0) << d.crosspointSample;
     if (burst > 10.0) continue;
     EXPECT_TRUE(d.decayCurve.size() == 1289 && d.noiseLevel == floor);
+    EXPECT_TRUE(std::is_sorted(d.decayCurve.data(), d.decayCurve.data() + 1289, std::greater<>()));
     EXPECT_NEAR(d.tailModel[1] / floor, 1.0, 1e-9);
     EXPECT_NEAR(10.0 * std::log10(d.tailModel[0]), 0.5137, 1e-4);
   }

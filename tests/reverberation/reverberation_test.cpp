@@ -230,27 +230,32 @@ TEST(ReverberationObject, LocatesTheDirectSoundOfAMeasuredRoom) {
   EXPECT_EQ(deleteReverberation(h), -1);
 }
 
-// A response measured without a sweep (0 s) and a 1 s tail at 48 kHz: the span
-// is (0 + 1 + 1) * 48000 = 96000 samples, nothing of it is a sweep. The
-// direct sound at response position 36001 (0.75 s) puts the onset half a
-// second into the segment, a few samples before the A-weighted peak; the
-// window runs from 4800 samples before it to 96000 - onset, so it holds
-// 96000 - 2 onset + 4801 positions.
+// Responses measured without a sweep (0 s) and a 1 s tail at 48 kHz: the span
+// is (0 + 1 + 1) * 48000 = 96000 samples, nothing of it is a sweep; the window
+// runs from 4800 samples before the onset to 96000 - onset or the segment's
+// end. The direct sound at response position 36001 (0.75 s) puts the onset
+// half a second into the segment, a few samples before the A-weighted peak.
+// Cut at the quarter second (12000 samples) with the direct sound at 0.125 s:
+// the peak search holds the last sample only, the segment runs from the first
+// sample (half a second before the peak lies before it) to the response's end,
+// and the onset search on it finds the direct sound.
 TEST(ReverberationObject, ResponseWithoutASweepKeepsTheWindowRule) {
   initTavrix();
   std::vector<double> ir(96000);
   std::mt19937 random(5);
   std::normal_distribution<double> gauss(0.0, 1e-4);
   for (double& x : ir) x = gauss(random);
-  ir[36000] = 1.0;
-  const Analysis a(initReverberation(ir.data(), 96000, kFs, 0.0, 1.0));
-  const ReverberationAnalysis& r = *reverberationTable().find(a.handle);
-  ASSERT_TRUE(r.initialised);
-  EXPECT_TRUE(r.onset > 23990.0 && r.onset <= 24000.0) << r.onset;
-  EXPECT_NEAR(r.segmentStart + r.onset - 1.0, 36001.0, 10.0);
-  EXPECT_TRUE(r.segmentEnd == 96000.0 && r.windowEnd == 96000.0 - r.onset &&
-              r.windowStart == r.onset - 4800.0);
-  EXPECT_EQ(getMaxImpulseLength(a.handle), 96000 - 2 * static_cast<int32_t>(r.onset) + 4801);
+  for (const auto& [n, direct] : {std::pair{96000, 36000}, {12000, 6000}}) {
+    ir[direct] = 1.0;
+    const Analysis a(initReverberation(ir.data(), n, kFs, 0.0, 1.0));
+    const ReverberationAnalysis& r = *reverberationTable().find(a.handle);
+    ASSERT_TRUE(r.initialised) << n;
+    EXPECT_TRUE(n == 12000 ? r.segmentStart == 1.0 : r.onset > 23990.0 && r.onset <= 24000.0) << r.onset;
+    EXPECT_NEAR(r.segmentStart + r.onset - 1.0, direct + 1.0, 10.0);
+    EXPECT_TRUE(r.segmentEnd == n && r.windowStart == r.onset - 4800.0 &&
+                r.windowEnd == std::min(96000.0 - r.onset, n - r.segmentStart));
+    EXPECT_EQ(getMaxImpulseLength(a.handle), static_cast<int32_t>(r.windowEnd - r.windowStart) + 1);
+  }
 }
 
 // Responses that cannot be prepared still get a handle; the object is not
@@ -272,9 +277,10 @@ TEST(ReverberationObject, UnpreparableResponsesGiveNotReadyObjects) {
     expectNotReady(ir.data(), n, kFs, 2, bad);
   }
   expectNotReady(ir.data(), n, 0.0, 2, 2);
-  // No response, or one that ends before the quarter second where the peak
-  // search starts; a window that would end before it starts; silence; a NaN.
-  for (int32_t length : {0, -5, 5000}) expectNotReady(ir.data(), length, kFs, 2, 2);
+  // No response, or one that ends a sample before the quarter second where
+  // the peak search starts; a window that would end before it starts;
+  // silence; a NaN.
+  for (int32_t length : {0, -5, 11999}) expectNotReady(ir.data(), length, kFs, 2, 2);
   expectNotReady(nullptr, n, kFs, 2, 2);
   expectNotReady(ir.data(), n, kFs, 1e300, 2);
   expectNotReady(std::vector<double>(96000, 0.0).data(), 96000, kFs, 2, 2);
