@@ -80,7 +80,7 @@ TEST(BandSpan, WindowedPassGivesTheWholeSegmentResults) {
     ASSERT_EQ(reverbPrepare(analysis, h.data(), static_cast<int32_t>(h.size()), 48000.0, 4.0, 1.5), 0);
     for (const Bank& b : banks) {
       analysis.filterBank = bankCreate(b.resolution, b.first, b.last);
-      for (int32_t band : {b.first, b.last, kBandAWeighting}) {
+      for (int32_t band : {b.first, b.last, kBandAWeighting, kBandUnfiltered}) {
         BandEnergy energy;
         ASSERT_EQ(bandEnergy(analysis, band, energy), 0);
         shortened += energy.energy.size() < analysis.realSegment.size();
