@@ -255,6 +255,9 @@ TEST(ReverberationObject, ResponseWithoutASweepKeepsTheWindowRule) {
     EXPECT_TRUE(r.segmentEnd == n && r.windowStart == r.onset - 4800.0 &&
                 r.windowEnd == std::min(96000.0 - r.onset, n - r.segmentStart));
     EXPECT_EQ(getMaxImpulseLength(a.handle), static_cast<int32_t>(r.windowEnd - r.windowStart) + 1);
+    // Whole-number window ends: a block as long as the window is one level.
+    ASSERT_EQ(initReverberationFilter(a.handle, 1, 10, 10), 0);
+    EXPECT_EQ(BandData(a.handle, 10, {0}, getMaxImpulseLength(a.handle)).levelLength, 1) << n;
   }
 }
 
