@@ -1,15 +1,11 @@
 // Clarity, definition and centre time against the closed forms of an ideal
 // exponential decay: directly on exact decays, and end to end through the
 // tool on a synthetic room.
+#include "energy_parameters.h"
+
 #include <gtest/gtest.h>
 
-#if __has_include(<nlohmann/json.hpp>)
-#include <nlohmann/json.hpp>
-#define HAVE_JSON 1
-#endif
-
 #include "cli/cli_runner.h"
-#include "energy_parameters.h"
 #include "fft_convolution.h"
 #include "tavrix.h"
 
@@ -57,7 +53,7 @@ TEST(CliEnergyParameters, ExponentialDecayGivesTheClosedForms) {
   EXPECT_TRUE(std::isnan(cli::energyParameters(clean, 1000, NAN, none, fs).c80Db));  // window under 80 ms
 }
 
-#ifdef HAVE_JSON
+#if __has_include(<nlohmann/json.hpp>)
 // A room of reverberation alone: per octave band a noise decaying in that
 // band's time, with its envelope flattened (only the phase kept, then
 // band-limited again) so that its energy follows the exponential closely
@@ -104,9 +100,8 @@ TEST(CliEnergyParameters, SyntheticRoomThroughTheTool) {
     writeWav(files.back().path, octaveRoom(t60, 7, 4.0, seed), 1, 48000);
     args += q(files.back().path);
   }
-  const RunResult r = runTavrix("reverb" + args + " --parameters --low 250 --high 4000 --format json");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const nlohmann::json bands = nlohmann::json::parse(r.out)["ensemble"]["bands"];
+  const nlohmann::json bands =
+      runJson("reverb" + args + " --parameters --low 250 --high 4000 --format json")["ensemble"]["bands"];
   ASSERT_EQ(bands.size(), 5u + 2);
   for (int i = 0; i < 5; ++i) {
     const nlohmann::json& b = bands[i];
