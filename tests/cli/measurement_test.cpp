@@ -13,17 +13,6 @@
 namespace tavrix::test {
 namespace {
 
-// Samples of a file read through the library's own strict reader.
-std::vector<double> samplesOf(const std::filesystem::path& p, double* rate) {
-  initTavrix();
-  double* x = nullptr;
-  int32_t n = 0;
-  EXPECT_EQ(readWaveFile(toUtf16(p.string()).c_str(), &x, rate, &n), 0) << p;
-  const std::vector<double> samples(x, x + n);
-  deleteDouble(x);
-  return samples;
-}
-
 TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   REQUIRE_CLI();
   // The demo room as its help text documents it: octave band -> T60 in s.
@@ -56,11 +45,12 @@ TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   }
   EXPECT_NE(r.out.find("STI 0."), std::string::npos) << r.out;
 
-  double rate = 0;
-  // 0.2 s of silence, the 5 s sweep and 2 + 1 s of tail.
-  EXPECT_EQ(samplesOf(dir / "sweep.wav", &rate).size(), 9600u + 240000 + 144000);
-  EXPECT_EQ(rate, 48000);
-  EXPECT_EQ(samplesOf(dir / "ir.wav", &rate).size(), 524288u);
+  // The library's own strict reader reads the sweep (0.2 s of silence, 5 s
+  // and 2 + 1 s of tail) and the response.
+  const ReadBack sweep((dir / "sweep.wav").u16string().c_str()), ir((dir / "ir.wav").u16string().c_str());
+  EXPECT_EQ(sweep.n, 9600 + 240000 + 144000);
+  EXPECT_EQ(sweep.rate, 48000);
+  EXPECT_EQ(ir.n, 524288);
   const std::string svg = readFile(dir / "decay.svg");
   EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
   for (const auto& [band, t60] : room) EXPECT_NE(svg.find(">" + band + "<"), std::string::npos) << band;
@@ -86,8 +76,7 @@ TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
   const std::string options = " --length 2 --tail 1 --from 20 --to 24000 --fade";
   RunResult r = runTavrix("sweep" + q(sweep.path) + options);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  double rate = 0;
-  const std::vector<double> playback = samplesOf(sweep.path, &rate);
+  const std::vector<double> playback = ReadBack(sweep.c_str()).samples();
   // 0.2 s of silence, the 2 s sweep and 1 + 1 s of tail at 48 kHz.
   ASSERT_EQ(playback.size(), 9600u + 96000 + 96000);
 
@@ -102,7 +91,7 @@ TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
   writeWav(recording.path, stereo, 2, 48000, WavLayout::FloatWithListChunk);
   r = runTavrix("ir" + q(recording.path) + " --channel 2 -o" + q(ir.path) + options);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const std::vector<double> h = samplesOf(ir.path, &rate);
+  const std::vector<double> h = ReadBack(ir.c_str()).samples();
   EXPECT_EQ(h.size(), 262144u);  // the recording's length rounded up to a power of two
   // The playback file holds the sweep at 0.99 of its level after 0.2 s of
   // silence: the response appears 9600 samples late and 0.99 times as strong.
