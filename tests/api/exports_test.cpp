@@ -57,20 +57,7 @@ TEST(ImpulseExports, SweepToImpulseResponseThroughSamplesAndFiles) {
   EXPECT_EQ(sweep.back(), 0.0);                                   // faded out
   EXPECT_EQ(generateESS(m.handle, 8000, 50, 4000, 0.25, 1), -1);  // one sweep per object
   EXPECT_EQ(getESSSize(m.handle), 4000);
-  // The playback file: 0.2 s of silence, the sweep at 0.99 of full scale with
-  // -6 dB of gain, and 1 + 1 s of tail, in 16 bits.
-  TempFile file("recording.wav"), missing("missing.wav"), playback("playback.wav");
-  ASSERT_EQ(getESSFile(m.handle, playback.c_str(), -6.0), 0);
-  const ReadBack back(playback.c_str());
-  EXPECT_EQ(back.rate, 8000.0);
-  ASSERT_EQ(back.n, 1600 + 4000 + 16000);
-  double worst = 0.0;
-  for (int32_t i = 0; i < back.n; ++i) {
-    const double expected =
-        (i >= 1600 && i < 1600 + 4000) ? std::pow(10.0, -0.3) * 0.99 * sweep[i - 1600] : 0.0;
-    worst = std::max(worst, std::abs(back.data[i] - expected));
-  }
-  EXPECT_LE(worst, 0.5 / 32768 + 1e-7);
+  TempFile file("recording.wav"), missing("missing.wav");
   // A recording: 0.25 of the sweep 300 samples late.
   for (size_t i = 0; i < sweep.size(); ++i) recording[i + 300] = 0.25 * sweep[i];
   ASSERT_EQ(processInputSignal(m.handle, recording.data(), 5000), 8192);
@@ -84,6 +71,27 @@ TEST(ImpulseExports, SweepToImpulseResponseThroughSamplesAndFiles) {
   // An unreadable file: -1, and the recording is gone.
   EXPECT_EQ(processInputSignalFile(m.handle, missing.c_str(), 0.0), -1);
   EXPECT_EQ(getNFFT(m.handle), -1);
+}
+
+// 0.2 s of silence, the sweep at 0.99 of full scale with -6 dB of gain, and
+// 2 + 1 s of tail, in 16 bits: ten of the writer's blocks of 65536 samples.
+TEST(ImpulseExports, PlaybackFileHoldsSilenceSweepAndTail) {
+  Measurement m;
+  ASSERT_EQ(generateESS(m.handle, 48000, 20, 20000, 10, 2), 480000);
+  std::vector<double> sweep(480000);
+  ASSERT_EQ(getESS(m.handle, sweep.data()), 0);
+  TempFile file("playback.wav");
+  ASSERT_EQ(getESSFile(m.handle, file.c_str(), -6.0), 0);
+  const ReadBack back(file.c_str());
+  EXPECT_EQ(back.rate, 48000.0);
+  ASSERT_EQ(back.n, 9600 + 480000 + 144000);
+  double worst = 0.0;
+  for (int32_t i = 0; i < back.n; ++i) {
+    const double expected =
+        (i >= 9600 && i < 9600 + 480000) ? std::pow(10.0, -0.3) * 0.99 * sweep[i - 9600] : 0.0;
+    worst = std::max(worst, std::abs(back.data[i] - expected));
+  }
+  EXPECT_LE(worst, 0.5 / 32768 + 1e-7);
 }
 
 // The sweep's spectrum is kept between recordings: a recording that needs a
