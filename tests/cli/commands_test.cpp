@@ -17,13 +17,14 @@ size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-// Two positions of a decay whose direct sound is the first sample (no
-// lead-in), through every report of the reverb command.
+// Two positions of a decay, one with its direct sound at the first sample (no
+// lead-in), the other half a second later, through every report of the reverb
+// command.
 TEST(CliReverb, DirectSoundAtTheFirstSampleThroughEveryReport) {
   REQUIRE_CLI();
   TempFile a("cli_decay_a.wav"), b("cli_decay_b.wav"), svg("cli_plot.svg");
   writeWav(a.path, decayingNoise(0.9, 2.5, kRate, 0, 1), 1, kRate);
-  writeWav(b.path, decayingNoise(0.9, 2.5, kRate, 0, 2), 1, kRate, WavLayout::Extensible);
+  writeWav(b.path, decayingNoise(0.9, 2.5, kRate, kRate / 2, 2), 1, kRate, WavLayout::Extensible);
   RunResult r = runTavrix("reverb" + q(a.path) + " --low 1000 --high 4000");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");  // the missing lead-in is the tool's business

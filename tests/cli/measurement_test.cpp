@@ -108,15 +108,6 @@ TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
 constexpr int kRate = 192000;
 constexpr double kSeconds = 3, kAmplitude = 0.5, kA2 = 0.1, kA3 = 0.2;
 
-std::vector<double> sweepSamples() {
-  initTavrix();
-  const int32_t h = initImpulse();
-  std::vector<double> s(static_cast<size_t>(generateESS(h, kRate, 20, 20000, kSeconds, 1)));
-  getESS(h, s.data());
-  deleteImpulse(h);
-  return s;
-}
-
 // A reverberator that colours nothing: a cascade of Schroeder all-pass
 // sections, (-g + z^-D) / (1 - g z^-D), whose response decays over about a
 // quarter of a second while its magnitude stays 1 at every frequency, so the
@@ -137,7 +128,11 @@ TEST(CliDistortion, PolynomialHarmonicsAreFoundWithAndWithoutARoom) {
   // harmonic a2 A^2 / 2 and a third a3 A^3 / 4.
   const double fundamental = 1 + 0.75 * kA3 * kAmplitude * kAmplitude;
   const double h2 = kA2 * kAmplitude / 2 / fundamental, h3 = kA3 * kAmplitude * kAmplitude / 4 / fundamental;
-  const std::vector<double> s = sweepSamples();
+  initTavrix();
+  const int32_t h = initImpulse();
+  std::vector<double> s(static_cast<size_t>(generateESS(h, kRate, 20, 20000, kSeconds, 1)));
+  getESS(h, s.data());
+  deleteImpulse(h);
   std::vector<double> recording(static_cast<size_t>(0.2 * kRate) + s.size() + 2 * kRate, 0.0);
   for (size_t i = 0; i < s.size(); ++i) {
     const double x = kAmplitude * s[i];
