@@ -128,6 +128,7 @@ TEST(CliDistortion, PolynomialHarmonicsAreFoundWithAndWithoutARoom) {
   // harmonic a2 A^2 / 2 and a third a3 A^3 / 4.
   const double fundamental = 1 + 0.75 * kA3 * kAmplitude * kAmplitude;
   const double h2 = kA2 * kAmplitude / 2 / fundamental, h3 = kA3 * kAmplitude * kAmplitude / 4 / fundamental;
+  // The library's sweep, the one the tool deconvolves with, distorted.
   initTavrix();
   const int32_t h = initImpulse();
   std::vector<double> s(static_cast<size_t>(generateESS(h, kRate, 20, 20000, kSeconds, 1)));
