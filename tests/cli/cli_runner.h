@@ -14,6 +14,10 @@
 #include <sstream>
 #include <vector>
 
+#if __has_include(<nlohmann/json.hpp>)
+#include <nlohmann/json.hpp>
+#endif
+
 #include "support/temp_path.h"
 
 // Without the tool (its packages are missing) its tests skip themselves.
@@ -48,6 +52,16 @@ inline RunResult runTavrix(const std::string& args) {
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out.path), readFile(err.path)};
 }
+
+#if __has_include(<nlohmann/json.hpp>)
+// Runs `tavrix ARGS` for its JSON report; a failed run reports its error line
+// and ends the test (the empty output does not parse).
+inline nlohmann::json runJson(const std::string& args) {
+  const RunResult r = runTavrix(args);
+  EXPECT_EQ(r.exitCode, 0) << args << "\n" << r.err;
+  return nlohmann::json::parse(r.out);
+}
+#endif
 
 inline int lineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));

@@ -1,5 +1,6 @@
 // End to end through the tavrix binary: the demo against its room's documented
-// reverberation times, and a sweep file turned into a known response.
+// reverberation times, a sweep file turned into a known response, and the
+// harmonic distortion of a sweep distorted by a known memoryless polynomial.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,19 +8,10 @@
 #include "cli/cli_runner.h"
 #include "tavrix.h"
 
+#if __has_include(<nlohmann/json.hpp>)
+
 namespace tavrix::test {
 namespace {
-
-// Samples of a file read through the library's own strict reader.
-std::vector<double> samplesOf(const std::filesystem::path& p, double* rate) {
-  initTavrix();
-  double* x = nullptr;
-  int32_t n = 0;
-  EXPECT_EQ(readWaveFile(toUtf16(p.string()).c_str(), &x, rate, &n), 0) << p;
-  const std::vector<double> samples(x, x + n);
-  deleteDouble(x);
-  return samples;
-}
 
 TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   REQUIRE_CLI();
@@ -53,11 +45,12 @@ TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   }
   EXPECT_NE(r.out.find("STI 0."), std::string::npos) << r.out;
 
-  double rate = 0;
-  // 0.2 s of silence, the 5 s sweep and 2 + 1 s of tail.
-  EXPECT_EQ(samplesOf(dir / "sweep.wav", &rate).size(), 9600u + 240000 + 144000);
-  EXPECT_EQ(rate, 48000);
-  EXPECT_EQ(samplesOf(dir / "ir.wav", &rate).size(), 524288u);
+  // The library's own strict reader reads the sweep (0.2 s of silence, 5 s
+  // and 2 + 1 s of tail) and the response.
+  const ReadBack sweep((dir / "sweep.wav").u16string().c_str()), ir((dir / "ir.wav").u16string().c_str());
+  EXPECT_EQ(sweep.n, 9600 + 240000 + 144000);
+  EXPECT_EQ(sweep.rate, 48000);
+  EXPECT_EQ(ir.n, 524288);
   const std::string svg = readFile(dir / "decay.svg");
   EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
   for (const auto& [band, t60] : room) EXPECT_NE(svg.find(">" + band + "<"), std::string::npos) << band;
@@ -65,17 +58,15 @@ TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
 
   // The saved response analysed in the window of the demo's sweep gives the
   // demo's own figures (the file holds the response in single precision).
-  const RunResult again =
-      runTavrix("reverb" + q(dir / "ir.wav") + " --length 5 --tail 2 --ranges 0,20,30 --format csv");
-  ASSERT_EQ(again.exitCode, 0) << again.err;
-  const std::vector<std::string> lines = split(again.out, '\n');
-  ASSERT_EQ(lines.size(), 1u + 7);
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> f = split(
-        lines[i], ',');  // source,source_rate_hz,analysed_rate_hz,band,frequency_hz,EDT_s,T20_s,T30_s,...
-    ASSERT_TRUE(f.size() >= 8 && rows.count(f[3])) << lines[i];
-    EXPECT_NEAR(std::stod(f[6]), rows[f[3]][2], 0.006) << lines[i];
-    EXPECT_NEAR(std::stod(f[7]), rows[f[3]][3], 0.006) << lines[i];
+  const nlohmann::json again =
+      runJson("reverb" + q(dir / "ir.wav") +
+              " --length 5 --tail 2 --ranges 0,20,30 --format json")["positions"][0]["bands"];
+  ASSERT_EQ(again.size(), 7u);
+  for (const auto& b : again) {
+    const std::string band = b["band"];
+    ASSERT_TRUE(rows.count(band)) << b;
+    EXPECT_NEAR(b["times_s"]["T20"].get<double>(), rows[band][2], 0.006) << b;
+    EXPECT_NEAR(b["times_s"]["T30"].get<double>(), rows[band][3], 0.006) << b;
   }
 }
 
@@ -85,8 +76,7 @@ TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
   const std::string options = " --length 2 --tail 1 --from 20 --to 24000 --fade";
   RunResult r = runTavrix("sweep" + q(sweep.path) + options);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  double rate = 0;
-  const std::vector<double> playback = samplesOf(sweep.path, &rate);
+  const std::vector<double> playback = ReadBack(sweep.c_str()).samples();
   // 0.2 s of silence, the 2 s sweep and 1 + 1 s of tail at 48 kHz.
   ASSERT_EQ(playback.size(), 9600u + 96000 + 96000);
 
@@ -101,7 +91,7 @@ TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
   writeWav(recording.path, stereo, 2, 48000, WavLayout::FloatWithListChunk);
   r = runTavrix("ir" + q(recording.path) + " --channel 2 -o" + q(ir.path) + options);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const std::vector<double> h = samplesOf(ir.path, &rate);
+  const std::vector<double> h = ReadBack(ir.c_str()).samples();
   EXPECT_EQ(h.size(), 262144u);  // the recording's length rounded up to a power of two
   // The playback file holds the sweep at 0.99 of its level after 0.2 s of
   // silence: the response appears 9600 samples late and 0.99 times as strong.
@@ -113,5 +103,71 @@ TEST(CliMeasurement, SweepThenIrRecoversAKnownResponse) {
   EXPECT_LT(largestElsewhere, 5e-3);
 }
 
+// A rate at which the third harmonic of the sweep's top (60 kHz) stays below
+// half the rate: the polynomial applied sample by sample aliases nothing.
+constexpr int kRate = 192000;
+constexpr double kSeconds = 3, kAmplitude = 0.5, kA2 = 0.1, kA3 = 0.2;
+
+// A reverberator that colours nothing: a cascade of Schroeder all-pass
+// sections, (-g + z^-D) / (1 - g z^-D), whose response decays over about a
+// quarter of a second while its magnitude stays 1 at every frequency, so the
+// harmonics keep their ratios to the fundamental.
+void allPassRoom(std::vector<double>& x) {
+  constexpr double g = 0.7;
+  for (size_t delay : {1031u, 1693u, 2801u}) {
+    std::vector<double> y(x.size());
+    for (size_t i = 0; i < x.size(); ++i)
+      y[i] = -g * x[i] + (i >= delay ? x[i - delay] + g * y[i - delay] : 0.0);
+    x = y;
+  }
+}
+
+TEST(CliDistortion, PolynomialHarmonicsAreFoundWithAndWithoutARoom) {
+  REQUIRE_CLI();
+  // x + a2 x^2 + a3 x^3 on A sin: a fundamental A (1 + 3 a3 A^2 / 4), a second
+  // harmonic a2 A^2 / 2 and a third a3 A^3 / 4.
+  const double fundamental = 1 + 0.75 * kA3 * kAmplitude * kAmplitude;
+  const double h2 = kA2 * kAmplitude / 2 / fundamental, h3 = kA3 * kAmplitude * kAmplitude / 4 / fundamental;
+  // The library's sweep, the one the tool deconvolves with, distorted.
+  initTavrix();
+  const int32_t h = initImpulse();
+  std::vector<double> s(static_cast<size_t>(generateESS(h, kRate, 20, 20000, kSeconds, 1)));
+  getESS(h, s.data());
+  deleteImpulse(h);
+  std::vector<double> recording(static_cast<size_t>(0.2 * kRate) + s.size() + 2 * kRate, 0.0);
+  for (size_t i = 0; i < s.size(); ++i) {
+    const double x = kAmplitude * s[i];
+    recording[static_cast<size_t>(0.2 * kRate) + i] = x + kA2 * x * x + kA3 * x * x * x;
+  }
+  TempFile rec("cli_distorted.wav"), ir("cli_distorted_ir.wav");
+  for (bool room : {false, true}) {
+    SCOPED_TRACE(room ? "all-pass room" : "no room");
+    if (room) allPassRoom(recording);
+    writeWav(rec.path, recording, 1, kRate);
+    const RunResult r = runTavrix("ir" + q(rec.path) + " -o" + q(ir.path) +
+                                  " --from 20 --to 20000 --length 3 --tail 1 --distortion --harmonics 2..3 "
+                                  "--format json");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("wrote"), std::string::npos);  // the notes leave stdout to the JSON
+    int checked = 0;
+    const nlohmann::json doc = nlohmann::json::parse(r.out);
+    for (const auto& b : doc["bands"]) {
+      const double f = b["frequency_hz"].get<double>();
+      if (f < 99 || f > 5100) continue;
+      ++checked;
+      EXPECT_NEAR(b["harmonics_db"]["2"].get<double>(), 20 * std::log10(h2), 0.5) << b;
+      EXPECT_NEAR(b["harmonics_db"]["3"].get<double>(), 20 * std::log10(h3), 0.5) << b;
+      EXPECT_NEAR(b["thd_percent"].get<double>(), 100 * std::hypot(h2, h3), 0.06 * 100 * std::hypot(h2, h3));
+    }
+    EXPECT_EQ(checked, 18);  // 100 Hz to 5 kHz
+  }
+  // Harmonics too close together for a short sweep are refused.
+  const RunResult r = runTavrix("ir" + q(rec.path) + " -o" + q(ir.path) +
+                                " --length 0.2 --tail 1 --distortion --harmonics 2..10");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("harmonic 10 does not fit"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tavrix::test
+#endif

@@ -165,7 +165,6 @@ static double* measureImpulseResponse(size_t roomLength, size_t direct, int32_t*
   const int32_t impulse = p_initImpulse();
   const int32_t sweepLength = p_generateESS(impulse, kRate, 20.0, 20000.0, kSweepSeconds, kTailSeconds);
   CHECK(sweepLength == (int32_t)(kSweepSeconds * kRate), "generateESS gave %d", sweepLength);
-  CHECK(p_getESSSize(impulse) == sweepLength, "getESSSize");
   double *ir = NULL, *recording = NULL, *sweep = sweepLength > 0 ? malloc((size_t)sweepLength * 8) : NULL;
   size_t recordingLength = 0;
   if (sweep && p_getESS(impulse, sweep) == 0)
@@ -173,7 +172,6 @@ static double* measureImpulseResponse(size_t roomLength, size_t direct, int32_t*
   CHECK(recording != NULL, "no recording");
   const int32_t nfft = recording ? p_processInputSignal(impulse, recording, (int32_t)recordingLength) : -1;
   CHECK(nfft >= (int32_t)recordingLength && (nfft & (nfft - 1)) == 0, "processInputSignal gave %d", nfft);
-  CHECK(p_getNFFT(impulse) == nfft, "getNFFT");
   if (nfft > 0 && (ir = malloc((size_t)nfft * sizeof *ir)) != NULL) {
     CHECK(p_getImpulseResponse(impulse, ir) == 0, "getImpulseResponse");
     // The deconvolution gives the room back: the direct sound where it was,
@@ -220,7 +218,6 @@ static void analyseReverberation(const double* ir, int32_t length) {
   free(level);
   free(decay);
   CHECK(p_deleteReverberation(analysis) == 0, "deleteReverberation");
-  CHECK(p_deleteReverberation(analysis) == -1, "second deleteReverberation");
 }
 
 int main(int argc, char** argv) {

@@ -18,37 +18,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A name in the scratch directory, as a filesystem path and as the UTF-16
-// string a host would pass. Built from UTF-16 directly: a narrow string of the
-// path cannot hold these characters on Windows.
-struct UnicodeFile {
-  fs::path path;
-  std::u16string wide;
-  explicit UnicodeFile(const std::u16string& name)
-      : path(tavrix::test::scratchDir() / fs::path(name)), wide(path.u16string()) {
-    std::error_code ec;
-    fs::remove(path, ec);
-  }
-  ~UnicodeFile() {
-    std::error_code ec;
-    fs::remove(path, ec);
-  }
-};
-
-struct Samples {
-  double* data = nullptr;
-  double rate = 0.0;
-  int32_t n = 0;
-  int32_t readFrom(const std::u16string& path) { return readWaveFile(path.c_str(), &data, &rate, &n); }
-  ~Samples() { deleteDouble(data); }
-};
+using namespace tavrix::test;
 
 TEST(UnicodePaths, WaveFileWrittenAndReadBackUnderItsExactName) {
   initTavrix();
   // Latin-1 umlaut, CJK (one UTF-16 unit each) and a character outside the
   // basic plane (a surrogate pair in UTF-16, four bytes in UTF-8).
-  for (const char16_t* name : {u"Messraum_\u00fc_\u65e5\u672c.wav", u"Fl\u00fcgel_\U0001D11E.wav"}) {
-    UnicodeFile file(name);
+  for (const char* name : {"Messraum_\u00fc_\u65e5\u672c.wav", "Fl\u00fcgel_\U0001D11E.wav"}) {
+    TempFile file(name);
     std::vector<double> x(480);
     for (size_t i = 0; i < x.size(); ++i)
       x[i] = 0.8 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(i) / 48000);
@@ -57,8 +34,8 @@ TEST(UnicodePaths, WaveFileWrittenAndReadBackUnderItsExactName) {
     // expected size: 44 header bytes and 2 per sample.
     ASSERT_TRUE(fs::exists(file.path));
     EXPECT_EQ(fs::file_size(file.path), 44u + 2u * x.size());
-    Samples back;
-    ASSERT_EQ(back.readFrom(file.wide), 0);
+    const ReadBack back(file.c_str());
+    ASSERT_EQ(back.status, 0);
     EXPECT_EQ(back.rate, 48000.0);
     ASSERT_EQ(back.n, static_cast<int32_t>(x.size()));
     // Written as x * 32768 * 0.99 rounded half away from zero, read back as
@@ -71,7 +48,7 @@ TEST(UnicodePaths, WaveFileWrittenAndReadBackUnderItsExactName) {
 // A file created by the standard library under a non-ASCII name (a 32-bit
 // float WAV written byte by byte) is found and read through the UTF-16 path.
 TEST(UnicodePaths, ReadsFileCreatedThroughAnotherRoute) {
-  UnicodeFile file(u"Aufnahme_\u00e9\u00df_\u97f3.wav");
+  TempFile file("Aufnahme_\u00e9\u00df_\u97f3.wav");
   // RIFF size 48; fmt: IEEE float, mono, 44100 Hz, 176400 bytes/s, 4-byte
   // frames of 32 bits; 12 data bytes.
   const char header[] =
@@ -80,26 +57,24 @@ TEST(UnicodePaths, ReadsFileCreatedThroughAnotherRoute) {
   std::ofstream(file.path, std::ios::binary)
       .write(header, 44)
       .write(reinterpret_cast<const char*>(values), sizeof values);
-  Samples back;
-  ASSERT_EQ(back.readFrom(file.wide), 0);
+  const ReadBack back(file.c_str());
+  ASSERT_EQ(back.status, 0);
   EXPECT_EQ(back.rate, 44100.0);
-  ASSERT_EQ(back.n, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(back.data[i], values[i]);
+  EXPECT_EQ(back.samples(), std::vector<double>(values, values + 3));
 }
 
 // An unpaired surrogate names no file on any system: both calls fail and
 // nothing is created; a missing file is a plain failure too.
 TEST(UnicodePaths, MalformedOrMissingNamesFail) {
-  const fs::path dir = tavrix::test::scratchDir();
+  const fs::path dir = scratchDir();
   const std::u16string lone = dir.u16string() + u"/unpaired_" + char16_t(0xD800) + u".wav";
   const double x[2] = {0.1, 0.2};
   EXPECT_EQ(writeWaveFile(lone.c_str(), x, 2, 48000), -1);
   for (const auto& entry : fs::directory_iterator(dir))
     EXPECT_NE(entry.path().filename().u16string().rfind(u"unpaired_", 0), 0u);
-  Samples back;
-  EXPECT_EQ(back.readFrom(lone), -1);
-  EXPECT_EQ(back.readFrom(UnicodeFile(u"nicht_vorhanden_\u00f6.wav").wide), -1);
-  EXPECT_EQ(back.data, nullptr);
+  EXPECT_EQ(ReadBack(lone.c_str()).status, -1);
+  const ReadBack missing(TempFile("nicht_vorhanden_\u00f6.wav").c_str());
+  EXPECT_TRUE(missing.status == -1 && missing.data == nullptr);
 }
 
 }  // namespace
