@@ -35,9 +35,10 @@ inline double cascadeStep(SosSection* sections, const double* gains, int32_t cou
 // registers (through pointers they would be reloaded after every store, as x
 // and y might alias them). Lane-wise IEEE arithmetic in cascadeStep's order
 // rounds exactly as the scalar recurrence.
+// forward: t = 0 .. n-1 from s[t]; otherwise the delayed reverse pass.
 template <int N>
-int32_t reversePairSse2(const SosSection* s, const double* gains, const double* sx, const double* sy,
-                        double* x, double* y, int32_t n, int32_t d) {
+int32_t pairSse2(const SosSection* s, const double* gains, const double* sx, const double* sy, double* x,
+                 double* y, int32_t n, int32_t d, bool forward) {
   __m128d b0[N], b1[N], b2[N], a1[N], a2[N], g[N], z1[N], z2[N];
   for (int i = 0; i < N; ++i) {
     b0[i] = _mm_set1_pd(s[i].b0);
@@ -60,16 +61,18 @@ int32_t reversePairSse2(const SosSection* s, const double* gains, const double* 
     }
     return _mm_mul_pd(v, outGain);
   };
+  const auto put = [x, y](int32_t t, __m128d r) {
+    _mm_storel_pd(x + t, r);
+    _mm_storeh_pd(y + t, r);
+  };
+  if (forward) {
+    for (int32_t t = 0; t < n; ++t) put(t, step(_mm_set_pd(sy[t], sx[t])));
+    return 0;
+  }
   for (int32_t t = n - 1; t >= d; --t) {
-    const __m128d r = step(_mm_set_pd(sy[t - d], sx[t - d]));
-    _mm_storel_pd(x + t, r);
-    _mm_storeh_pd(y + t, r);
+    put(t, step(_mm_set_pd(sy[t - d], sx[t - d])));
   }
-  for (int32_t t = d - 1; t >= 0; --t) {
-    const __m128d r = step(_mm_setzero_pd());
-    _mm_storel_pd(x + t, r);
-    _mm_storeh_pd(y + t, r);
-  }
+  for (int32_t t = d - 1; t >= 0; --t) put(t, step(_mm_setzero_pd()));
   return 0;
 }
 #endif
@@ -124,18 +127,20 @@ int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32
   return 0;
 }
 
-int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, const double* sx, const double* sy, double* x,
-                                    double* y, int32_t n, int32_t d) {
-  if (d < 0 || d > n) return -1;
+namespace {
+
+// Both pair passes; see sosFilterPair and sosFilterReverseDelayedPair.
+int32_t filterPair(const SosCascade& cascade, const double* sx, const double* sy, double* x, double* y,
+                   int32_t n, int32_t d, bool forward) {
   const int32_t count = static_cast<int32_t>(cascade.sections.size());
   const SosSection* s = cascade.sections.data();
   const double* gains = cascade.gains.data();
 #ifdef TAVRIX_SOS_PAIR_SSE2
   using PairPass = int32_t (*)(const SosSection*, const double*, const double*, const double*, double*,
-                               double*, int32_t, int32_t);
-  static constexpr PairPass kPasses[] = {reversePairSse2<1>, reversePairSse2<2>, reversePairSse2<3>,
-                                         reversePairSse2<4>, reversePairSse2<5>, reversePairSse2<6>};
-  if (count >= 1 && count <= 6) return kPasses[count - 1](s, gains, sx, sy, x, y, n, d);
+                               double*, int32_t, int32_t, bool);
+  static constexpr PairPass kPasses[] = {pairSse2<1>, pairSse2<2>, pairSse2<3>,
+                                         pairSse2<4>, pairSse2<5>, pairSse2<6>};
+  if (count >= 1 && count <= 6) return kPasses[count - 1](s, gains, sx, sy, x, y, n, d, forward);
 #endif
   // States z1, z2 of each section for x (za) and y (zb); the arithmetic is
   // cascadeStep's, operation for operation.
@@ -155,9 +160,26 @@ int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, const double* sx,
     outA = va * gains[count];
     outB = vb * gains[count];
   };
+  if (forward) {
+    for (int32_t t = 0; t < n; ++t) step(sx[t], sy[t], x[t], y[t]);
+    return 0;
+  }
   for (int32_t t = n - 1; t >= d; --t) step(sx[t - d], sy[t - d], x[t], y[t]);
   for (int32_t t = d - 1; t >= 0; --t) step(0.0, 0.0, x[t], y[t]);
   return 0;
+}
+
+}  // namespace
+
+int32_t sosFilterPair(const SosCascade& cascade, const double* sx, const double* sy, double* x, double* y,
+                      int32_t n) {
+  return filterPair(cascade, sx, sy, x, y, std::max(n, 0), 0, true);
+}
+
+int32_t sosFilterReverseDelayedPair(const SosCascade& cascade, const double* sx, const double* sy, double* x,
+                                    double* y, int32_t n, int32_t d) {
+  if (d < 0 || d > n) return -1;
+  return filterPair(cascade, sx, sy, x, y, n, d, false);
 }
 
 int32_t sosSettlingLength(const SosCascade& cascade, double attenuation) {

@@ -30,6 +30,11 @@ int32_t sosFilterReverse(SosCascade& cascade, double* x, int32_t n);
 // Time-reversed filtering from rest of x delayed by d samples (0 <= d < n):
 // x[t] <- step(x[t-d]) for t = n-1 .. d, then x[t] <- step(0) for t = d-1 .. 0.
 int32_t sosFilterReverseDelayed(SosCascade& cascade, double* x, int32_t n, int32_t d);
+// sosFilter on two signals of n samples at once from rest (the cascade's own
+// state is not used), read from sx, sy and written to x, y (the same arrays or
+// others that do not overlap them); each rounds exactly as on its own.
+int32_t sosFilterPair(const SosCascade& cascade, const double* sx, const double* sy, double* x, double* y,
+                      int32_t n);
 // sosFilterReverseDelayed on two signals of n samples at once, from rest: the
 // two recurrences are interleaved so that one hides the other's latency, each
 // rounding exactly as on its own. Reads sx, sy and writes x, y, which may be

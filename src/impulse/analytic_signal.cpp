@@ -23,9 +23,13 @@ constexpr int32_t kMaxLength = 1 << 29;
 DynArray<double> hilbertTransform(const double* x, int32_t n) {
   const int32_t length = fftLengthFor(n);
   if (length < 1 || length > kMaxLength) throw std::bad_alloc();
-  DynArray<double> z(length);
-  if (length == 1) return z;  // a single sample has no Hilbert transform but 0
-  for (int32_t i = 0; i < n; ++i) z[i] = x[i];
+  DynArray<double> z = DynArray<double>::uninitialised(length);
+  if (length == 1) {  // a single sample has no Hilbert transform but 0
+    z[0] = 0.0;
+    return z;
+  }
+  std::copy(x, x + n, z.data());
+  std::fill(z.data() + n, z.data() + length, 0.0);
   realFftForward(z.data(), length);
   z[0] = 0.0;
   z[1] = 0.0;

@@ -26,11 +26,9 @@ DynArray<double> aWeightedEnergy(const DynArray<double>& re, const DynArray<doub
   std::unique_ptr<FilterBank> bank = bankCreate(1, 6, 6);
   SosCascade* weighting = bank ? bankCascade(*bank, kBandAWeighting) : nullptr;
   if (!weighting) return {};
-  DynArray<double> energy(re);
-  DynArray<double> imWeighted(im);
-  sosFilter(*weighting, energy.data(), energy.size());
-  sosReset(*weighting);
-  sosFilter(*weighting, imWeighted.data(), imWeighted.size());
+  DynArray<double> energy = DynArray<double>::uninitialised(re.size());
+  DynArray<double> imWeighted = DynArray<double>::uninitialised(re.size());
+  sosFilterPair(*weighting, re.data(), im.data(), energy.data(), imWeighted.data(), re.size());
   for (int32_t i = 0; i < energy.size(); ++i)
     energy[i] = energy[i] * energy[i] + imWeighted[i] * imWeighted[i];
   return energy;
@@ -60,8 +58,8 @@ int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, in
   const double span = (sweepDuration + tailDuration + 1.0) * sampleRate;
   if (!std::isfinite(span) || n < roundHalfAway(kPeakSearchStartSeconds * sampleRate)) return -1;
 
-  DynArray<double> re(n);
-  DynArray<double> im(n);
+  DynArray<double> re = DynArray<double>::uninitialised(n);
+  DynArray<double> im = DynArray<double>::uninitialised(n);
   analyticSignal(impulse, re.data(), im.data(), n);
   const DynArray<double> energy = aWeightedEnergy(re, im);
   if (energy.size() != n) return -1;
