@@ -12,6 +12,8 @@ namespace {
 
 constexpr int32_t kMaxLength = 1 << 29;
 
+}  // namespace
+
 // Hilbert transform of x[0..n-1] zero-padded to the next power of two N: the
 // analytic signal's spectrum keeps DC and the Nyquist bin, doubles the
 // positive frequencies and drops the negative ones, so its inverse transform
@@ -41,8 +43,6 @@ DynArray<double> hilbertTransform(const double* x, int32_t n) {
   realFftInverse(z.data(), 0.0, length);
   return z;
 }
-
-}  // namespace
 
 void analyticSignal(const double* x, double* re, double* im, int32_t n) {
   if (n < 1) return;

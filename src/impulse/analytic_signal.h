@@ -3,7 +3,14 @@
 
 #include <cstdint>
 
+#include "numeric/dyn_array.h"
+
 namespace tavrix {
+
+// The Hilbert transform of x[0..n-1] (n >= 1) over the next power of two
+// N = fftLengthFor(n): N values, the first n of which belong to x. Throws as
+// analyticSignal.
+DynArray<double> hilbertTransform(const double* x, int32_t n);
 
 // re and im receive the analytic signal of x[0..n-1] computed over the next
 // power of two (fftLengthFor(n)): re = x, im = its Hilbert

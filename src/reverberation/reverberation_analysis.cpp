@@ -22,13 +22,13 @@ bool isNonNegativeFinite(double x) { return std::isfinite(x) && x >= 0.0; }
 // rumble before the direct sound does not hide it. The weighting filter is
 // the fixed 48 kHz design whatever the response's rate; the octave bank
 // around it is built only to reach that filter.
-DynArray<double> aWeightedEnergy(const DynArray<double>& re, const DynArray<double>& im) {
+DynArray<double> aWeightedEnergy(const double* re, const double* im, int32_t n) {
   std::unique_ptr<FilterBank> bank = bankCreate(1, 6, 6);
   SosCascade* weighting = bank ? bankCascade(*bank, kBandAWeighting) : nullptr;
   if (!weighting) return {};
-  DynArray<double> energy = DynArray<double>::uninitialised(re.size());
-  DynArray<double> imWeighted = DynArray<double>::uninitialised(re.size());
-  sosFilterPair(*weighting, re.data(), im.data(), energy.data(), imWeighted.data(), re.size());
+  DynArray<double> energy = DynArray<double>::uninitialised(n);
+  DynArray<double> imWeighted = DynArray<double>::uninitialised(n);
+  sosFilterPair(*weighting, re, im, energy.data(), imWeighted.data(), n);
   for (int32_t i = 0; i < energy.size(); ++i)
     energy[i] = energy[i] * energy[i] + imWeighted[i] * imWeighted[i];
   return energy;
@@ -58,10 +58,11 @@ int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, in
   const double span = (sweepDuration + tailDuration + 1.0) * sampleRate;
   if (!std::isfinite(span) || n < roundHalfAway(kPeakSearchStartSeconds * sampleRate)) return -1;
 
-  DynArray<double> re = DynArray<double>::uninitialised(n);
-  DynArray<double> im = DynArray<double>::uninitialised(n);
-  analyticSignal(impulse, re.data(), im.data(), n);
-  const DynArray<double> energy = aWeightedEnergy(re, im);
+  // The analytic signal: the response itself as real part, its Hilbert
+  // transform (over a power of two, the first n values) as imaginary part.
+  const double* re = impulse;
+  const DynArray<double> im = hilbertTransform(impulse, n);
+  const DynArray<double> energy = aWeightedEnergy(re, im.data(), n);
   if (energy.size() != n) return -1;
 
   ImpulseLocation location;
@@ -77,7 +78,7 @@ int32_t reverbPrepare(ReverberationAnalysis& analysis, const double* impulse, in
   if (count < 0 || first < 1 || static_cast<int64_t>(first) + count - 1 > n) return -1;
   // The stored parts are unweighted: the weighting served only to find the
   // direct sound.
-  DynArray<double> realSegment(OneBased{re.data()}.from(first), count);
+  DynArray<double> realSegment(OneBased{re}.from(first), count);
   DynArray<double> imagSegment(OneBased{im.data()}.from(first), count);
   analysis.realSegment.swap(realSegment);
   analysis.imagSegment.swap(imagSegment);
