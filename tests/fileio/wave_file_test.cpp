@@ -32,7 +32,8 @@ struct Hand {
   int64_t declared = -1;  // data size field; -1: the real size
   Bytes bytes() const {
     const size_t fmt = std::max(fmtSize, 16u);  // a short chunk still holds all 16 bytes
-    Bytes b;                                    // the RIFF size counts everything after its own field
+    Bytes b;
+    // The RIFF size counts everything after its own field.
     put(b, "RIFF"), put(b, static_cast<uint32_t>(20 + fmt + between.size() + data.size()), 4), put(b, "WAVE");
     put(b, "fmt "), put(b, fmtSize, 4), put(b, tag, 2), put(b, channels, 2), put(b, rate, 4);
     put(b, rate * bits / 8, 4), put(b, bits / 8, 2), put(b, bits, 2);
