@@ -237,9 +237,10 @@ int32_t writeWave(const char16_t* path, const double* samples, int32_t n, int32_
       if (std::fwrite(block.data(), 1, length, f.get()) != length) return -1;
       done += count;
     }
-    // Flush first: some C runtimes report the position of a file opened for
-    // appending from 0 until its buffer has been written out.
-    if (std::fflush(f.get()) != 0) return -1;
+    // Flush and seek to the end first: some C runtimes report the position of
+    // a file opened for appending from 0 until something has been written
+    // there, which for an empty recording is never.
+    if (std::fflush(f.get()) != 0 || std::fseek(f.get(), 0, SEEK_END) != 0) return -1;
     wave.endPosition = std::ftell(f.get());
   }
   // Patch the two sizes. A failure here is not reported: the samples are
