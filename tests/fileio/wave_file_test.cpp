@@ -22,7 +22,9 @@ using Bytes = std::vector<unsigned char>;
 void put(Bytes& b, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
-void put(Bytes& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
+void put(Bytes& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(tag[i]));
+}
 
 // A WAV file assembled by hand, independently of the writer.
 struct Hand {
