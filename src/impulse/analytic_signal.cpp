@@ -44,13 +44,6 @@ DynArray<double> hilbertTransform(const double* x, int32_t n) {
   return z;
 }
 
-void analyticSignal(const double* x, double* re, double* im, int32_t n) {
-  if (n < 1) return;
-  const DynArray<double> h = hilbertTransform(x, n);
-  if (re != x) std::copy(x, x + n, re);
-  std::copy(h.data(), h.data() + n, im);
-}
-
 int32_t hilbertEnvelope(double* x, int32_t n) {
   if (n < 1) return 0;
   const DynArray<double> h = hilbertTransform(x, n);

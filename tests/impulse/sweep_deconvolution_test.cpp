@@ -94,9 +94,9 @@ TEST(Deconvolution, RecoversKnownRoomsAndKeepsEarlierResultsOnFailure) {
   // analytic signal is the sample itself (the Hilbert transform of one sample is 0).
   m.sweep = DynArray<double>(1), m.sweep[0] = 2.0;
   EXPECT_EQ(process(m, {3.0}), 1);
-  double signal[3] = {m.impulseResponse[0], 7.0, 7.0};  // sample, real part, imaginary part
-  analyticSignal(signal, signal + 1, signal + 2, 1);
-  EXPECT_EQ(std::vector(signal, signal + 3), (std::vector{1.5, 1.5, 0.0}));
+  EXPECT_EQ(m.impulseResponse[0], 1.5);
+  const DynArray<double> hilbert = hilbertTransform(m.impulseResponse.data(), 1);
+  EXPECT_TRUE(hilbert.size() == 1 && hilbert[0] == 0.0);
   ImpulseMeasurement noSweep;
   noSweep.recording = DynArray<double>(10);
   EXPECT_EQ(std::tuple(deconvolve(noSweep), computeImpulseResponse(noSweep), noSweep.nfft),
