@@ -8,6 +8,7 @@
 #include "cli_error.h"
 #include "commands.h"
 #include "library_client.h"
+#include "measure_error.h"
 
 using namespace tavrix::cli;
 
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   try {
-    startLibrary();
+    // The tool runs its commands on one thread; the lock only starts the library.
+    { const auto started = tavrix::measure::lockLibrary(); }
     for (const Command& c : commands) {
       if (c.app->parsed()) c.run();
     }
@@ -64,6 +66,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fprintf(stderr, "tavrix: %s\n", e.what());
     return e.exitCode;
+  } catch (const tavrix::measure::MeasureError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrix: %s\n", e.what());
+    return exitStatusOf(e);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tavrix: out of memory; analyse a shorter file\n");
     return kExitProcessing;

@@ -6,6 +6,12 @@ set(TAVRIX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tavrix)
 
 install(TARGETS tavrix EXPORT TavrixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/include/tavrix.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The measurement layer beside it: libtavrix-measure and its C header.
+if(TARGET tavrix_measure)
+  set_target_properties(tavrix_measure PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS tavrix_measure EXPORT TavrixTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/measure/include/tavrix_measure.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
 if(TARGET tavrix_cli)
   # The tool finds the library beside it in any prefix.
   set_target_properties(tavrix_cli PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
@@ -20,6 +26,11 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/TavrixConfigVersion.cmake
 install(FILES ${CMAKE_BINARY_DIR}/TavrixConfig.cmake ${CMAKE_BINARY_DIR}/TavrixConfigVersion.cmake
         DESTINATION ${TAVRIX_CMAKE_DIR})
 
+if(TARGET tavrix_measure)
+  set(TAVRIX_WITH_MEASURE TRUE)
+else()
+  set(TAVRIX_WITH_MEASURE FALSE)
+endif()
 # tavrix.pc names absolute directories, so it is written at install time,
 # when the prefix is known (`cmake --install --prefix P` chooses it late).
 install(CODE "
@@ -30,6 +41,12 @@ install(CODE "
   message(STATUS \"Installing: \${pc}\")
   configure_file(\"${CMAKE_CURRENT_LIST_DIR}/tavrix.pc.in\" \"\${pc}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${pc}\")
+  if(\"${TAVRIX_WITH_MEASURE}\" STREQUAL \"TRUE\")
+    set(pc \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/tavrix-measure.pc\")
+    message(STATUS \"Installing: \${pc}\")
+    configure_file(\"${CMAKE_CURRENT_LIST_DIR}/tavrix-measure.pc.in\" \"\${pc}\" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${pc}\")
+  endif()
 ")
 
 # `make package`: a Debian package of all the above under /usr. Installing
@@ -58,11 +75,14 @@ if(TAVRIX_TESTS AND NOT TAVRIX_SANITIZE)
   set(TAVRIX_PYTHON /usr/bin/python3 CACHE FILEPATH "Python with numpy and pytest for the package's tests")
   execute_process(COMMAND ${TAVRIX_PYTHON} -c "import numpy, pytest" RESULT_VARIABLE TAVRIX_PYTHON_MISSING
                   OUTPUT_QUIET ERROR_QUIET)
-  if(TAVRIX_PYTHON_MISSING)
+  if(NOT TARGET tavrix_measure OR NOT TARGET tavrix_cli)
+    message(STATUS "Python package tests skipped: the measurement layer and the tool are not built")
+  elseif(TAVRIX_PYTHON_MISSING)
     message(STATUS "Python package tests skipped: ${TAVRIX_PYTHON} lacks numpy or pytest (make deps)")
   else()
     add_test(NAME python COMMAND ${TAVRIX_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_SOURCE_DIR}/python/tests
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/python)
-    set_tests_properties(python PROPERTIES ENVIRONMENT "TAVRIX_LIBRARY=$<TARGET_FILE:tavrix>")
+    set_tests_properties(python PROPERTIES ENVIRONMENT
+      "TAVRIX_MEASURE_LIBRARY=$<TARGET_FILE:tavrix_measure>;TAVRIX_TOOL=$<TARGET_FILE:tavrix_cli>")
   endif()
 endif()

@@ -152,11 +152,11 @@ TEST(CliErrors, OneLineNamingTheProblemAndTheRightExitStatus) {
     std::string mentions;
   } cases[] = {
       {"reverb" + missing, 2, "no_such_recording.wav: no such file"},
-      {"reverb" + q(stereo.path), 2, "2 channels; choose one with --channel 1..2"},
-      {"reverb" + q(stereo.path) + " --channel 3", 2, "--channel 3"},
+      {"reverb" + q(stereo.path), 2, "2 channels; choose one of channels 1..2"},
+      {"reverb" + q(stereo.path) + " --channel 3", 2, "channel 3"},
       {"reverb" + in + " --bands fifth", 2, "--bands"},
-      {"reverb" + in + " --low 40000", 2, "--low 40000: outside the octave bands"},
-      {"reverb" + in + " --ranges 0,5", 2, "T5 is not a range"},
+      {"reverb" + in + " --low 40000", 2, "low 40000 Hz: outside the octave bands"},
+      {"reverb" + in + " --ranges 0,5", 2, "5 dB is not a decay range"},
       {"reverb" + in + " --ranges 0,x", 2, "'x' is not a number"},
       {"reverb" + in + q(at44.path) + " --native-rate", 2, "cli_ens_44.wav: sampled at 44100 Hz"},
       {"reverb" + in + " --channel 0", 2, "--channel: 0: channels are numbered from 1"},

@@ -148,14 +148,14 @@ TEST(CliRealFiles, PlainIntegrationOnlyOfDecaysThatMeetNoFloor) {
     clean.push_back(db);
     floored.push_back(10 * std::log10(std::pow(10.0, db / 10) + 1e-4));  // floor at -40 dB
   }
-  const cli::PlainDecay d = cli::plainDecay(clean, {0, 20, 30, 50}, fs);
+  const measure::PlainDecay d = measure::plainDecay(clean, {0, 20, 30, 50}, fs);
   for (size_t k = 0; k < 3; ++k) {
     EXPECT_NEAR(d.times[k], t60, 0.005 * t60) << k;
     EXPECT_GT(d.fitQuality[k], 0.999);
   }
   EXPECT_TRUE(std::isnan(d.times[3]));      // -55 dB lies less than 10 dB above the end
   EXPECT_NEAR(d.endLevelDb, -56.63, 0.01);  // the mean energy of -54 ... -60 dB
-  const cli::PlainDecay f = cli::plainDecay(floored, {0, 20}, fs);
+  const measure::PlainDecay f = measure::plainDecay(floored, {0, 20}, fs);
   EXPECT_FALSE(f.stillFalling);
   EXPECT_TRUE(std::isnan(f.times[0]) && std::isnan(f.times[1]));
 }
@@ -174,7 +174,7 @@ TEST(CliEnergyParameters, ExponentialDecayGivesTheClosedForms) {
   for (size_t i = 0; i < level.size(); ++i)
     level[i] = 10 * std::log10(std::pow(10.0, -6.0 * static_cast<double>(i) / fs / t60) +
                                std::pow(10.0, noiseDb / 10));
-  const auto expectClosedForms = [&](const cli::EnergyParameters& p, double t, const char* what) {
+  const auto expectClosedForms = [&](const measure::EnergyParameters& p, double t, const char* what) {
     EXPECT_NEAR(p.c50Db, c50Of(t), 0.01) << what;
     EXPECT_NEAR(p.c80Db, c80Of(t), 0.01) << what;
     EXPECT_NEAR(p.d50Percent, 100 * d50Of(t), 0.05) << what;
@@ -184,21 +184,21 @@ TEST(CliEnergyParameters, ExponentialDecayGivesTheClosedForms) {
   // beyond it: the noise is subtracted and the tail stands for the rest.
   const size_t cross = static_cast<size_t>(std::lround(-noiseDb / 60 * t60 * fs));
   const double tail[2] = {0, noiseDb};
-  expectClosedForms(cli::energyParameters(level, cross - 1, noiseDb, tail, fs), t60, "compensated");
+  expectClosedForms(measure::energyParameters(level, cross - 1, noiseDb, tail, fs), t60, "compensated");
   // A crosspoint before 50 ms leaves both limits in the tail.
   const double early[2] = {0, -60 * 0.025 / t60};
-  expectClosedForms(cli::energyParameters(level, static_cast<size_t>(0.025 * fs) - 1, noiseDb, early, fs),
+  expectClosedForms(measure::energyParameters(level, static_cast<size_t>(0.025 * fs) - 1, noiseDb, early, fs),
                     t60, "early crosspoint");
   // A clean decay without floor or tail, integrated to the end of its window.
   std::vector<double> clean(level.size());
   for (size_t i = 0; i < clean.size(); ++i) clean[i] = -60.0 * static_cast<double>(i) / fs / 0.3;
   const double none[2] = {NAN, NAN};
-  expectClosedForms(cli::energyParameters(clean, clean.size(), NAN, none, fs), 0.3, "plain");
+  expectClosedForms(measure::energyParameters(clean, clean.size(), NAN, none, fs), 0.3, "plain");
   // Uncompensated, the noise would lower C80 and lengthen Ts.
-  const cli::EnergyParameters raw = cli::energyParameters(level, level.size(), NAN, none, fs);
+  const measure::EnergyParameters raw = measure::energyParameters(level, level.size(), NAN, none, fs);
   EXPECT_LT(raw.c80Db, c80Of(t60) - 0.1);
   EXPECT_GT(raw.tsMs, 1000 * tsOf(t60) * 1.1);
-  EXPECT_TRUE(std::isnan(cli::energyParameters(clean, 1000, NAN, none, fs).c80Db));  // window under 80 ms
+  EXPECT_TRUE(std::isnan(measure::energyParameters(clean, 1000, NAN, none, fs).c80Db));  // window under 80 ms
 }
 
 // A room of reverberation alone: per octave band a noise decaying in that
@@ -218,7 +218,7 @@ std::vector<double> octaveRoom(const std::vector<double>& t60, int firstBand, do
     const int band = firstBand + static_cast<int>(b);
     for (double& v : noise) v = gauss(random);
     filterSingleBand(bank, noise.data(), static_cast<int32_t>(noise.size()), band);
-    noise = cli::unitEnvelope(noise);
+    noise = measure::unitEnvelope(noise);
     filterSingleBand(bank, noise.data(), static_cast<int32_t>(noise.size()), band);
     for (size_t i = start; i < n; ++i)
       x[i] +=

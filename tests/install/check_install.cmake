@@ -47,6 +47,16 @@ set(ENV{LD_LIBRARY_PATH} ${libdir})
 run(${WORK}/pc_consumer)
 message(STATUS "pkg-config consumer: ${out}")
 
+# The measurement layer through pkg-config: its header, its library, and the
+# library under it found through the layer's own run path.
+if(TOOL)
+  run(${PKG_CONFIG} --cflags --libs tavrix-measure)
+  separate_arguments(mflags UNIX_COMMAND "${out}")
+  run(${CC} -std=c11 ${HERE}/measure_consumer.c -o ${WORK}/measure_consumer ${mflags} -lm)
+  run(${WORK}/measure_consumer ${WORK}/measure_consumer.wav)
+  message(STATUS "measurement layer consumer: ${out}")
+endif()
+
 # The README's C example, built the way the README says.
 file(READ ${HERE}/../../README.md readme)
 string(FIND "${readme}" "```c\n" begin)

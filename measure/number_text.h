@@ -1,0 +1,14 @@
+// Numbers in the words of results and failures.
+#pragma once
+
+#include <string>
+
+namespace tavrix::measure {
+
+// Fixed-point text of a value, or "-" when it is not a finite number.
+std::string fixed(double value, int decimals);
+
+// The shortest plain text of a number as %g gives it: "20", "0.25", "1e+05".
+std::string general(double value);
+
+}  // namespace tavrix::measure
