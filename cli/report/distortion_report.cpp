@@ -10,6 +10,7 @@
 #include "bands.h"
 #include "number_text.h"
 #include "output.h"
+#include "svg_writer.h"
 
 namespace tavrix::cli {
 
@@ -86,58 +87,37 @@ std::string distortionPlotSvg(const DistortionResult& r, const std::string& titl
     return top +
            (height - top - bottom) * (ceilingDb - std::clamp(db, floorDb, ceilingDb)) / (ceilingDb - floorDb);
   };
-  char text[256];
-  std::string svg =
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"720\" height=\"420\" font-family=\"sans-serif\" "
-      "font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  std::snprintf(text, sizeof text, "<text x=\"%g\" y=\"24\" font-size=\"15\">", left);
-  svg += text + title + "</text>\n";
+  Svg svg(width, height, "white", "sans-serif");
+  svg.text(left, 24, title, "start", 15);
   for (double db = floorDb; db <= ceilingDb; db += 20) {
-    std::snprintf(text, sizeof text,
-                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/><text x=\"%.1f\" "
-                  "y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
-                  left, y(db), width - right, y(db), left - 6, y(db) + 4, db);
-    svg += text;
+    svg.line(left, y(db), width - right, y(db), "#ddd", 1);
+    svg.text(left - 6, y(db) + 4, general(db), "end", 12);
   }
   for (double hz : {31.5, 63.0, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0}) {
-    std::snprintf(text, sizeof text,
-                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/><text x=\"%.1f\" "
-                  "y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
-                  x(hz), top, x(hz), height - bottom, x(hz), height - bottom + 16, hz);
-    svg += text;
+    svg.line(x(hz), top, x(hz), height - bottom, "#ddd", 1);
+    svg.text(x(hz), height - bottom + 16, general(hz), "middle", 12);
   }
-  std::snprintf(
-      text, sizeof text,
-      "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">Frequency of the fundamental (Hz)</text>\n"
-      "<text x=\"16\" y=\"%.1f\" transform=\"rotate(-90 16 %.1f)\" text-anchor=\"middle\">Level re "
-      "the fundamental (dB)</text>\n",
-      (left + width - right) / 2, height - 14, (top + height - bottom) / 2, (top + height - bottom) / 2);
-  svg += text;
+  const double midY = (top + height - bottom) / 2;
+  svg.text((left + width - right) / 2, height - 14, "Frequency of the fundamental (Hz)", "middle", 12);
+  svg.text(16, midY, "Level re the fundamental (dB)", "middle", 12,
+           " transform=\"rotate(-90 16 " + svgNumber(midY) + ")\"");
   // One curve per harmonic and one for the THD in dB (20 log10 of its ratio).
   const int curves = r.lastHarmonic - r.firstHarmonic + 2;
   for (int c = 0; c < curves; ++c) {
     const bool thd = c == curves - 1;
-    std::string points;
+    std::vector<std::pair<double, double>> points;
     for (const DistortionBand& b : r.bands) {
       const double db = thd ? 20 * std::log10(b.thdPercent / 100) : b.harmonicsDb[static_cast<size_t>(c)];
-      if (!std::isfinite(db)) continue;
-      std::snprintf(text, sizeof text, "%.1f,%.1f ", x(b.frequency), y(db));
-      points += text;
+      if (std::isfinite(db)) points.emplace_back(x(b.frequency), y(db));
     }
     const char* colour = colours[static_cast<size_t>(c) % std::size(colours)];
-    const std::string name = thd ? std::string("THD") : harmonicName(r.firstHarmonic + c);
-    std::snprintf(text, sizeof text, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"%s\" points=\"",
-                  colour, thd ? "2.5" : "1.5");
-    svg += text + points + "\"/>\n";
-    std::snprintf(
-        text, sizeof text,
-        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"2\"/><text "
-        "x=\"%.1f\" y=\"%.1f\">",
-        width - right + 12, top + 18.0 * c, width - right + 32, top + 18.0 * c, colour, width - right + 38,
-        top + 18.0 * c + 4);
-    svg += text + name + "</text>\n";
+    svg.polyline(points, colour, thd ? 2.5 : 1.5);
+    const double legendY = top + 18.0 * c;
+    svg.line(width - right + 12, legendY, width - right + 32, legendY, colour, 2);
+    svg.text(width - right + 38, legendY + 4, thd ? std::string("THD") : harmonicName(r.firstHarmonic + c),
+             "start", 12);
   }
-  return svg + "</svg>\n";
+  return svg.finish();
 }
 
 }  // namespace tavrix::cli

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
-#include "cli_error.h"
 #include "output.h"
 #include "reverb_report.h"
 #include "status_messages.h"
+#include "svg_writer.h"
 
 namespace tavrix::cli {
 
@@ -26,35 +25,6 @@ constexpr const char* kLevelColour = "#9a9a9a";
 constexpr const char* kDecayColour = "#1f5fbf";
 constexpr const char* kNoiseColour = "#c0392b";
 constexpr const char* kModelColour = "#2e8b3e";
-
-std::string num(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", v);
-  return text;
-}
-
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // A tick spacing of 1, 2 or 5 times a power of ten giving about `target` ticks.
 double niceStep(double span, int target) {
@@ -77,56 +47,36 @@ struct Axes {
   }
 };
 
-std::string polyline(const Axes& a, const std::vector<double>& db, double t0, double dt, const char* colour,
-                     double width) {
-  if (db.empty()) return "";
-  std::string points;
+// A curve of values every dt seconds from t0, where it lies inside the axes.
+void curve(Svg& svg, const Axes& a, const std::vector<double>& db, double t0, double dt, const char* colour,
+           double width) {
+  std::vector<std::pair<double, double>> points;
   for (size_t i = 0; i < db.size(); ++i) {
     const double t = t0 + static_cast<double>(i) * dt;
     if (t < a.tMin || t > a.tMax) continue;
-    points += num(a.x(t)) + "," + num(a.y(db[i])) + " ";
+    points.emplace_back(a.x(t), a.y(db[i]));
   }
-  return "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"" + num(width) +
-         "\" stroke-linejoin=\"round\" points=\"" + points + "\"/>\n";
+  svg.polyline(points, colour, width);
 }
 
-std::string line(double x1, double y1, double x2, double y2, const char* colour, double width,
-                 const char* dash = nullptr) {
-  std::string s = "<line x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) + "\" y2=\"" +
-                  num(y2) + "\" stroke=\"" + colour + "\" stroke-width=\"" + num(width) + "\"";
-  if (dash) s += std::string(" stroke-dasharray=\"") + dash + "\"";
-  return s + "/>\n";
-}
-
-std::string text(double x, double y, const std::string& s, const char* anchor, double size,
-                 const char* extra = "") {
-  return "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" text-anchor=\"" + anchor + "\" font-size=\"" +
-         num(size) + "\"" + extra + ">" + escape(s) + "</text>\n";
-}
-
-std::string panel(const Axes& a, const BandResult& band, const std::string& name, double dt, int index,
-                  const std::vector<double>& ranges) {
-  std::string s;
-  const std::string clip = "clip" + std::to_string(index);
-  s += "<clipPath id=\"" + clip + "\"><rect x=\"" + num(a.x0) + "\" y=\"" + num(a.y0) + "\" width=\"" +
-       num(a.w) + "\" height=\"" + num(a.h) + "\"/></clipPath>\n";
-  s += "<rect x=\"" + num(a.x0) + "\" y=\"" + num(a.y0) + "\" width=\"" + num(a.w) + "\" height=\"" +
-       num(a.h) + "\" fill=\"#ffffff\" stroke=\"#444\" stroke-width=\"1\"/>\n";
+void panel(Svg& s, const Axes& a, const BandResult& band, const std::string& name, double dt,
+           const std::vector<double>& ranges) {
+  s.rect(a.x0, a.y0, a.w, a.h, "#ffffff", "#444");
   // Grid with tick labels: 10 dB steps, and a 1-2-5 time step.
   for (double db = std::floor(a.dbMax / 10) * 10; db >= a.dbMin - 1e-9; db -= 10) {
-    s += line(a.x0, a.y(db), a.x0 + a.w, a.y(db), "#e2e2e2", 1);
-    s += text(a.x0 - 6, a.y(db) + 4, fixed(db, 0), "end", 11);
+    s.line(a.x0, a.y(db), a.x0 + a.w, a.y(db), "#e2e2e2", 1);
+    s.text(a.x0 - 6, a.y(db) + 4, fixed(db, 0), "end", 11);
   }
   const double step = niceStep(a.tMax - a.tMin, 6);
   for (double t = std::ceil(a.tMin / step) * step; t <= a.tMax + 1e-9; t += step) {
     const double tt = std::fabs(t) < 1e-12 ? 0 : t;
-    s += line(a.x(tt), a.y0, a.x(tt), a.y0 + a.h, tt == 0 ? "#bdbdbd" : "#e2e2e2", 1);
-    s += text(a.x(tt), a.y0 + a.h + 15, fixed(tt, step < 0.1 ? 2 : 1), "middle", 11);
+    s.line(a.x(tt), a.y0, a.x(tt), a.y0 + a.h, tt == 0 ? "#bdbdbd" : "#e2e2e2", 1);
+    s.text(a.x(tt), a.y0 + a.h + 15, fixed(tt, step < 0.1 ? 2 : 1), "middle", 11);
   }
-  s += text(a.x0 + a.w / 2, a.y0 + a.h + 32, "Time after the direct sound (s)", "middle", 11);
-  s += text(a.x0 - 40, a.y0 + a.h / 2, "Level (dB)", "middle", 11,
-            (" transform=\"rotate(-90 " + num(a.x0 - 40) + " " + num(a.y0 + a.h / 2) + ")\"").c_str());
-  s += text(a.x0, a.y0 - 9, name, "start", 14, " font-weight=\"bold\"");
+  s.text(a.x0 + a.w / 2, a.y0 + a.h + 32, "Time after the direct sound (s)", "middle", 11);
+  s.text(a.x0 - 40, a.y0 + a.h / 2, "Level (dB)", "middle", 11,
+         " transform=\"rotate(-90 " + svgNumber(a.x0 - 40) + " " + svgNumber(a.y0 + a.h / 2) + ")\"");
+  s.text(a.x0, a.y0 - 9, name, "start", 14, " font-weight=\"bold\"");
 
   // The evaluated times in the panel's top-right corner.
   std::string times;
@@ -140,29 +90,28 @@ std::string panel(const Axes& a, const BandResult& band, const std::string& name
   } else if (band.method == DecayMethod::Plain) {
     times += "   (plain)";
   }
-  s += text(a.x0 + a.w, a.y0 - 9, times, "end", 11);
+  s.text(a.x0 + a.w, a.y0 - 9, times, "end", 11);
   // Why the band failed or is doubtful, in words, under the panel's name.
   if (!bandEvaluated(band) || !band.doubts.empty()) {
     const std::string why = bandEvaluated(band) ? "doubtful: " + band.doubts.front() : resultSentence(band);
-    s += text(a.x0 + 4, a.y0 + 12, why.substr(0, why.find(';')), "start", 10, " fill=\"#b03a2e\"");
+    s.text(a.x0 + 4, a.y0 + 12, why.substr(0, why.find(';')), "start", 10, " fill=\"#b03a2e\"");
   }
 
-  s += "<g clip-path=\"url(#" + clip + ")\">\n";
-  s += polyline(a, band.levelCurveDb, band.onsetOffset * dt, dt, kLevelColour, 1);
-  s += polyline(a, band.decayCurveDb, 0, dt, kDecayColour, 2);
+  s.beginClip(a.x0, a.y0, a.w, a.h);
+  curve(s, a, band.levelCurveDb, band.onsetOffset * dt, dt, kLevelColour, 1);
+  curve(s, a, band.decayCurveDb, 0, dt, kDecayColour, 2);
   if (std::isfinite(band.noiseLevelDb)) {
-    s += line(a.x0, a.y(band.noiseLevelDb), a.x0 + a.w, a.y(band.noiseLevelDb), kNoiseColour, 1.5, "6 4");
+    s.line(a.x0, a.y(band.noiseLevelDb), a.x0 + a.w, a.y(band.noiseLevelDb), kNoiseColour, 1.5, "6 4");
   }
   // The late-decay model runs from the onset to the crosspoint, where the
   // decay curve ends.
   if (band.status == 0 && std::isfinite(band.tailModelDb[0]) && std::isfinite(band.tailModelDb[1]) &&
       !band.decayCurveDb.empty()) {
     const double crosspoint = static_cast<double>(band.decayCurveDb.size()) * dt;
-    s += line(a.x(0), a.y(band.tailModelDb[0]), a.x(crosspoint), a.y(band.tailModelDb[1]), kModelColour, 1.5,
-              "3 3");
+    s.line(a.x(0), a.y(band.tailModelDb[0]), a.x(crosspoint), a.y(band.tailModelDb[1]), kModelColour, 1.5,
+           "3 3");
   }
-  s += "</g>\n";
-  return s;
+  s.endClip();
 }
 
 }  // namespace
@@ -186,17 +135,12 @@ std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, 
   const int rows = (count + kColumns - 1) / kColumns;
   const double width = 2 * kPageMargin + kColumns * kPanelWidth;
   const double height = kTitleHeight + rows * kPanelHeight + kLegendHeight + kPageMargin;
-  std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
-       "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
-       "\" font-family=\"Helvetica, Arial, sans-serif\" fill=\"#222\">\n";
-  s += "<rect width=\"100%\" height=\"100%\" fill=\"#fafafa\"/>\n";
-  s += text(kPageMargin, 30, title, "start", 18, " font-weight=\"bold\"");
-  s += text(
-      kPageMargin, 48,
-      "Levels per band re the band's peak; decay curve noise-compensated and backward-integrated, 0 dB at "
-      "the direct sound",
-      "start", 11, " fill=\"#555\"");
+  Svg s(width, height, "#fafafa", "Helvetica, Arial, sans-serif");
+  s.text(kPageMargin, 30, title, "start", 18, " font-weight=\"bold\"");
+  s.text(kPageMargin, 48,
+         "Levels per band re the band's peak; decay curve noise-compensated and backward-integrated, 0 dB at "
+         "the direct sound",
+         "start", 11, " fill=\"#555\"");
   for (int i = 0; i < count; ++i) {
     const double px = kPageMargin + (i % kColumns) * kPanelWidth;
     const double py = kTitleHeight + (i / kColumns) * kPanelHeight;
@@ -208,32 +152,23 @@ std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, 
                     tMax,
                     dbMin,
                     5.0};
-    s += panel(
-        axes, result.bands[static_cast<size_t>(i)],
-        bandLabel(options.bands.resolution, result.bands[static_cast<size_t>(i)].band, options.bandScale), dt,
-        i, ranges);
+    panel(s, axes, result.bands[static_cast<size_t>(i)],
+          bandLabel(options.bands.resolution, result.bands[static_cast<size_t>(i)].band, options.bandScale),
+          dt, ranges);
   }
   // Legend.
   const double ly = kTitleHeight + rows * kPanelHeight + 18;
   double lx = kPageMargin + kMarginLeft;
   const auto entry = [&](const char* colour, double w, const char* dash, const char* label) {
-    s += line(lx, ly, lx + 30, ly, colour, w, dash);
-    s += text(lx + 36, ly + 4, label, "start", 12);
+    s.line(lx, ly, lx + 30, ly, colour, w, dash);
+    s.text(lx + 36, ly + 4, label, "start", 12);
     lx += 200;
   };
   entry(kLevelColour, 1, nullptr, "level curve");
   entry(kDecayColour, 2, nullptr, "decay curve");
   entry(kNoiseColour, 1.5, "6 4", "noise level");
   entry(kModelColour, 1.5, "3 3", "late-decay model");
-  s += "</svg>\n";
-  return s;
-}
-
-void writeTextFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-  out.close();
-  if (!out) processingError(path + ": cannot be written; check that the directory exists and is writable");
+  return s.finish();
 }
 
 }  // namespace tavrix::cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "reverb_analysis.h"
+#include "svg_writer.h"
 
 namespace tavrix::cli {
 
@@ -14,8 +15,5 @@ using namespace tavrix::measure;
 // The SVG document for one analysed response (a position or the ensemble).
 std::string decayPlotSvg(const std::string& title, const ImpulseResult& result, const ReverbOptions& options,
                          double blockSeconds);
-
-// Writes the document to a file; a failure is a processing error naming it.
-void writeTextFile(const std::string& path, const std::string& text);
 
 }  // namespace tavrix::cli

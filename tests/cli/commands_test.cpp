@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_runner.h"
+#include "tavrix.h"
 
 #if __has_include(<nlohmann/json.hpp>)
 
@@ -134,6 +135,40 @@ TEST(CliFormats, ImpulseAndToneThroughStiSpectrumAndCalibrate) {
   r = runTavrix("calibrate" + q(impulse.path) + q(wav.path) + " --sensitivity -26");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(std::filesystem::file_size(wav.path), 44u + 4 * 48000);
+}
+
+// Both pictures, of files whose names hold markup characters, quotes, a
+// control character, are documents an XML parser
+// reads, with the name escaped.
+TEST(CliPlots, OddFileNamesGiveWellFormedDocuments) {
+  REQUIRE_CLI();
+  const std::string odd = "a&b <c> \"d\" \x01";
+  TempFile ir(odd + ".wav"), rec(odd + " rec.wav"), out("cli_odd_ir.wav"), decay("cli_odd_decay.svg"),
+      harmonics("cli_odd_harmonics.svg");
+  writeWav(ir.path, decayingNoise(0.5, 1.5, kRate, 0, 4), 1, kRate);
+  initTavrix();
+  const int32_t h = initImpulse();
+  std::vector<double> sweep(static_cast<size_t>(generateESS(h, kRate, 20, 20000, 1, 1)));
+  getESS(h, sweep.data());
+  deleteImpulse(h);
+  std::vector<double> recording(3 * sweep.size(), 0.0);
+  for (size_t i = 0; i < sweep.size(); ++i)
+    recording[kRate / 5 + i] = 0.5 * sweep[i] + 0.05 * std::pow(sweep[i], 2);
+  writeWav(rec.path, recording, 1, kRate);
+  ASSERT_EQ(runTavrix("reverb" + q(ir.path) + " --plot" + q(decay.path)).exitCode, 0);
+  const RunResult r =
+      runTavrix("ir" + q(rec.path) + " -o" + q(out.path) +
+                " --length 1 --tail 1 --distortion --harmonics 2..3 --plot" + q(harmonics.path));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const TempFile* svg : {&decay, &harmonics}) {
+    const std::string text = readFile(svg->path);
+    EXPECT_NE(text.find("a&amp;b &lt;c&gt; &quot;d&quot; ?"), std::string::npos) << text.substr(0, 600);
+    if (std::system("test -x /usr/bin/python3") == 0) {
+      const std::string parse =
+          "/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])'" + q(svg->path);
+      EXPECT_EQ(std::system(parse.c_str()), 0) << svg->path;
+    }
+  }
 }
 
 TEST(CliErrors, OneLineNamingTheProblemAndTheRightExitStatus) {
