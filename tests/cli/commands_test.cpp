@@ -137,9 +137,8 @@ TEST(CliFormats, ImpulseAndToneThroughStiSpectrumAndCalibrate) {
   EXPECT_EQ(std::filesystem::file_size(wav.path), 44u + 4 * 48000);
 }
 
-// Both pictures, of files whose names hold markup characters, quotes, a
-// control character, are documents an XML parser
-// reads, with the name escaped.
+// Both pictures of a file whose name holds markup characters, quotes and a
+// control character are documents an XML parser reads, the name escaped.
 TEST(CliPlots, OddFileNamesGiveWellFormedDocuments) {
   REQUIRE_CLI();
   const std::string odd = "a&b <c> \"d\" \x01";
