@@ -27,6 +27,10 @@ int thirdIndex(BandResolution resolution, int band) {
 
 }  // namespace
 
+const char* resolutionName(BandResolution resolution) {
+  return resolution == BandResolution::Third ? "third" : "octave";
+}
+
 double bandFrequency(BandResolution resolution, int band) {
   if (band == kBandA || band == kBandZ) return std::nan("");
   const double perOctave = resolution == BandResolution::Octave ? 1.0 : 3.0;

@@ -19,6 +19,9 @@ struct BandSet {
   int count() const { return lastBand - firstBand + 1; }
 };
 
+// "octave" or "third": the resolution as the options name it.
+const char* resolutionName(BandResolution resolution);
+
 // Exact mid-band frequency of a band in Hz (base-ten ratios, 1 kHz reference);
 // NaN for the broadband evaluations.
 double bandFrequency(BandResolution resolution, int band);

@@ -104,6 +104,7 @@ tvm_band_result bandOf(const BandResult& b, const ReverbOptions& o, Texts& texts
   c.frequency_hz = bandFrequency(res, b.band) * o.bandScale;
   c.status = b.status;
   c.method = b.method == DecayMethod::Plain ? TVM_METHOD_PLAIN : TVM_METHOD_COMPENSATED;
+  c.method_text = methodText(b.method);
   c.evaluated = bandEvaluated(b);
   c.result = texts.keep(resultLabel(b));
   c.result_text = texts.keep(resultSentence(b));
@@ -191,6 +192,8 @@ TVM_API const char* tvm_error_text(int32_t code) {
       return "the file could not be written";
     case TVM_INTERNAL:
       return "out of memory, or a failure inside the measurement layer";
+    case TVM_TABLE_FULL:
+      return "all slots of one of the library's object tables are in use; release objects no longer needed";
     default:
       return "an unknown failure value";
   }
@@ -270,6 +273,7 @@ TVM_API int32_t tvm_analyse_reverb(const tvm_response* responses, int32_t count,
     tvm_reverb_report& c = holder->c;
     ReverbStore& s = *store;
     c.bands = s.options.bands.resolution == BandResolution::Third ? TVM_THIRD : TVM_OCTAVE;
+    c.bands_name = resolutionName(s.options.bands.resolution);
     c.band_scale = s.options.bandScale;
     c.block_seconds = s.report.blockSeconds;
     s.ranges = s.options.ranges;

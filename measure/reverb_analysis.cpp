@@ -92,7 +92,7 @@ Prepared prepare(const Response& input, const ReverbOptions& options) {
   }
   p.handle = ReverbHandle(initReverberation(y.data(), static_cast<int32_t>(y.size()), fs, sweep, tail));
   if (!p.handle.valid())
-    fail(TVM_LIBRARY_REFUSED, input.name + ": the library has no free reverberation slot left");
+    fail(TVM_TABLE_FULL, input.name + ": the library has no free reverberation slot left");
   if (getMaxImpulseLength(p.handle.get()) < 0) {
     fail(TVM_NO_DIRECT_SOUND,
          input.name +
@@ -314,7 +314,7 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     for (const Prepared& p : prepared) handles.push_back(p.handle.get());
     ReverbHandle ensemble(initReverberationEnsemble(handles.data(), static_cast<int32_t>(handles.size())));
     if (!ensemble.valid())
-      fail(TVM_LIBRARY_REFUSED, "the library has no free reverberation slot left for the ensemble");
+      fail(TVM_TABLE_FULL, "the library has no free reverberation slot left for the ensemble");
     if (getMaxImpulseLength(ensemble.get()) < 0) {
       fail(TVM_NO_DIRECT_SOUND,
            "the files do not form an ensemble: their direct sounds lie at different distances from "

@@ -45,6 +45,10 @@ constexpr StatusText kStatusTexts[] = {
 
 }  // namespace
 
+const char* methodText(DecayMethod method) {
+  return method == DecayMethod::Plain ? "plain backward integration" : "noise-compensated";
+}
+
 std::string statusLabel(int status) {
   for (const StatusText& t : kStatusTexts) {
     if (t.code == status) return t.label;

@@ -7,6 +7,9 @@
 
 namespace tavrix::measure {
 
+// How a band's times were found: "noise-compensated" or "plain backward integration".
+const char* methodText(DecayMethod method);
+
 // A short label for tables ("ok", "no decay", ...).
 std::string statusLabel(int status);
 

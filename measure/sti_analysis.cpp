@@ -25,6 +25,10 @@ StiResult measureSti(const AudioView& response, const StiOptions& options) {
     }
   }
   const Response ir = prepareResponse(response, {false, options.nativeRate});
+  if (trailingSilence(ir.samples.data(), ir.samples.size(), 0) == ir.samples.size()) {
+    fail(TVM_SILENT,
+         ir.name + ": the response holds nothing but zeros; check that it is an impulse response");
+  }
   const std::string& name = ir.name;
   StiResult r;
   r.levelsCorrected = useLevels;
@@ -37,7 +41,7 @@ StiResult measureSti(const AudioView& response, const StiOptions& options) {
   const LibraryLock lock = lockLibrary();
   StiHandle h(
       initSpeechTransmissionIndex(ir.samples.data(), static_cast<int32_t>(ir.samples.size()), ir.sampleRate));
-  if (!h.valid()) fail(TVM_LIBRARY_REFUSED, "the library has no free STI slot left");
+  if (!h.valid()) fail(TVM_TABLE_FULL, "the library has no free STI slot left");
   if (getImpulseSize(h.get()) < 0) {
     fail(TVM_NO_DIRECT_SOUND,
          name + ": the speech transmission analysis failed; check that the file is an impulse response");
@@ -45,8 +49,9 @@ StiResult measureSti(const AudioView& response, const StiOptions& options) {
   for (int b = 0; b < kStiBands; ++b) {
     if (getModulationTransferFunction(h.get(), r.mtf[static_cast<size_t>(b)].data(), kFirstStiBand + b) !=
         0) {
-      fail(TVM_LIBRARY_REFUSED, name + ": the modulation transfer function of " +
-                                    bandName(BandResolution::Octave, kFirstStiBand + b) + " is missing");
+      fail(TVM_NO_DIRECT_SOUND, name + ": the modulation transfer function of " +
+                                    bandName(BandResolution::Octave, kFirstStiBand + b) +
+                                    " could not be formed; check that the file is an impulse response");
     }
   }
   if (useLevels) {

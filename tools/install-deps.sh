@@ -8,9 +8,11 @@ for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json
   libsoxr-dev clang libclang-rt-dev $TAVRIX_EXTRA_PACKAGES; do
   have "$p" || need="$need $p"
 done
-# The Python package and its tests; pkg-config and dpkg-shlibdeps for the install test and `make package`;
+# The Python package and its tests (soundfile writes the WAV/FLAC files the tool and the package are
+# compared on); pkg-config and dpkg-shlibdeps for the install test and `make package`;
 # scipy and FFTW 3 as the references of `make bench-compare` (never linked into the library).
-for p in python3-numpy python3-pytest python3-setuptools python3-pip pkg-config dpkg-dev python3-scipy libfftw3-dev; do
+for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-soundfile pkg-config dpkg-dev \
+  python3-scipy libfftw3-dev; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0

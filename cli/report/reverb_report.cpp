@@ -56,21 +56,20 @@ nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) 
       times[rangeName(options.ranges[k])] = number(b.times[k]);
       r2[rangeName(options.ranges[k])] = number(b.fitQuality[k]);
     }
-    bands.push_back(
-        {{"band", bandLabel(res, b.band, options.bandScale)},
-         {"nominal_band", bandName(res, b.band)},
-         {"frequency_hz", number(bandFrequency(res, b.band) * options.bandScale)},
-         {"times_s", times},
-         {"r2", r2},
-         {"dynamic_range_db", number(b.dynamicRange)},
-         {"curvature_percent", number(b.curvature)},
-         {"noise_level_db", number(b.noiseLevelDb)},
-         {"peak_level_db", number(b.peakLevelDb)},
-         {"method", b.method == DecayMethod::Plain ? "plain backward integration" : "noise-compensated"},
-         {"result", resultLabel(b)},
-         {"doubts", b.doubts},
-         {"status", b.status},
-         {"status_text", resultSentence(b)}});
+    bands.push_back({{"band", bandLabel(res, b.band, options.bandScale)},
+                     {"nominal_band", bandName(res, b.band)},
+                     {"frequency_hz", number(bandFrequency(res, b.band) * options.bandScale)},
+                     {"times_s", times},
+                     {"r2", r2},
+                     {"dynamic_range_db", number(b.dynamicRange)},
+                     {"curvature_percent", number(b.curvature)},
+                     {"noise_level_db", number(b.noiseLevelDb)},
+                     {"peak_level_db", number(b.peakLevelDb)},
+                     {"method", methodText(b.method)},
+                     {"result", resultLabel(b)},
+                     {"doubts", b.doubts},
+                     {"status", b.status},
+                     {"status_text", resultSentence(b)}});
     if (options.parameters) {
       bands.back().update({{"c50_db", number(b.energy.c50Db)},
                            {"c80_db", number(b.energy.c80Db)},
@@ -178,7 +177,7 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
 
 std::string reverbJson(const ReverbReport& report, const ReverbOptions& options) {
   nlohmann::json doc;
-  doc["bands"] = options.bands.resolution == BandResolution::Octave ? "octave" : "third";
+  doc["bands"] = resolutionName(options.bands.resolution);
   doc["ranges_db"] = options.ranges;
   doc["positions"] = nlohmann::json::array();
   for (const ImpulseResult& p : report.positions) doc["positions"].push_back(sourceJson(p, options));

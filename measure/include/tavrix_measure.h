@@ -82,21 +82,25 @@ extern "C" {
 /* The response has no distinct direct sound, or several responses cannot be
    aligned on theirs as an ensemble. */
 #define TVM_NO_DIRECT_SOUND (-6)
-/* libtavrix refused: all 255 slots of an object table are in use, or a
-   request it cannot serve. */
+/* libtavrix refused a request it cannot serve. */
 #define TVM_LIBRARY_REFUSED (-7)
 /* A file could not be written. */
 #define TVM_WRITE_FAILED (-8)
 /* Out of memory, or a failure of a library this layer uses (the resampler). */
 #define TVM_INTERNAL (-9)
+/* All 255 slots of one of libtavrix's object tables are in use (by the host's
+   own direct use of the library: this layer releases what it creates). */
+#define TVM_TABLE_FULL (-10)
 
 /* General words of a failure value ("the file is not readable audio"), or of
    an unknown value. Static storage; never NULL. */
 TVM_API const char* tvm_error_text(int32_t code);
 
 /* The calling thread's last failure in one sentence with its particulars
-   ("room.wav: the file has 2 channels; choose one of 1..2"); "" before any.
-   Valid until the thread's next call into this layer. */
+   ("room.wav: the file has 2 channels; choose one of channels 1..2"); "" before
+   any. Only failing calls change it: tvm_error_text, tvm_version and the lock
+   functions never do, so a host may take the lock between a failure and this
+   call. Valid until the thread's next failing call. */
 TVM_API const char* tvm_last_error(void);
 
 /* "0.1.0": the layer's version. */
@@ -190,6 +194,7 @@ typedef struct tvm_band_result {
   double frequency_hz;     /* exact analysed mid-band frequency; NaN for A and Z */
   int32_t status;          /* libtavrix's status of the compensated analysis (0 or TAVRIX_...) */
   int32_t method;          /* TVM_METHOD_... */
+  const char* method_text; /* "noise-compensated" or "plain backward integration" */
   bool evaluated;          /* the band holds times */
   const char* result;      /* "ok", "doubtful", "plain", "plain, doubtful", or the failure's label */
   const char* result_text; /* one sentence: why it failed, why doubtful, ... */
@@ -227,9 +232,10 @@ typedef struct tvm_source_result {
 } tvm_source_result;
 
 typedef struct tvm_reverb_report {
-  int32_t bands;        /* TVM_OCTAVE or TVM_THIRD */
-  double band_scale;    /* analysed centre over nominal: 1, or rate / 48000 at a native rate */
-  double block_seconds; /* of the curves */
+  int32_t bands;          /* TVM_OCTAVE or TVM_THIRD */
+  const char* bands_name; /* "octave" or "third" */
+  double band_scale;      /* analysed centre over nominal: 1, or rate / 48000 at a native rate */
+  double block_seconds;   /* of the curves */
   int32_t range_count;
   const double* ranges_db;
   const char* const* range_names; /* "EDT", "T10", ... */
@@ -244,7 +250,7 @@ typedef struct tvm_reverb_report {
 /* Reverberation per band of count responses (positions of one room; two or
    more also give their ensemble mean). Options NULL: the defaults.
    Failures: TVM_BAD_ARGUMENT, TVM_SILENT, TVM_NO_DIRECT_SOUND,
-   TVM_LIBRARY_REFUSED, TVM_INTERNAL. A band that cannot be evaluated is no
+   TVM_TABLE_FULL, TVM_LIBRARY_REFUSED, TVM_INTERNAL. A band that cannot be evaluated is no
    failure: its result says why. Free *out with tvm_free_reverb_report. */
 TVM_API int32_t tvm_analyse_reverb(const tvm_response* responses, int32_t count,
                                    const tvm_reverb_options* options, tvm_reverb_report** out);
@@ -271,8 +277,9 @@ typedef struct tvm_sti_result {
 /* The speech transmission index of one response (indirect method). The
    response is resampled to 48 kHz unless native_rate; its silence is kept
    (it changes no modulation sum). Options NULL: the defaults.
-   Failures: TVM_BAD_ARGUMENT, TVM_NO_DIRECT_SOUND (the analysis of the
-   response failed), TVM_LIBRARY_REFUSED, TVM_INTERNAL. */
+   Failures: TVM_BAD_ARGUMENT, TVM_SILENT (nothing but zeros),
+   TVM_NO_DIRECT_SOUND (the analysis of the response failed), TVM_TABLE_FULL,
+   TVM_LIBRARY_REFUSED, TVM_INTERNAL. */
 TVM_API int32_t tvm_analyse_sti(const tvm_response* response, const tvm_sti_options* options,
                                 tvm_sti_result* out);
 

@@ -1,84 +1,62 @@
-"""Harmonic distortion from the response of an exponential sine sweep.
+"""Harmonic distortion of a sweep measurement through the layer."""
 
-A memoryless distortion turns the sweep sin(phi(t)) into harmonics
-sin(k phi(t)); for an exponential sweep k phi(t) is the sweep advanced by
-dt_k = T ln k / ln(f2 / f1), so the deconvolution puts harmonic k's response
-dt_k before the linear one, wrapped around the end of the array. The band
-energy of harmonic k's spectrum at k f over the linear one's at f is the
-harmonic's level re the fundamental at excitation frequency f. The same
-method as the command-line tool's ``ir --distortion``."""
+from __future__ import annotations
 
-import collections
-import math
+import ctypes
+from typing import Dict, Sequence
 
-import numpy as np
-
-from ._library import ArgumentError
-
-# Part of each window before the response's start, at most 5 ms (a tenth of
-# the window), and the raised-cosine fade over the window's last tenth.
-_LEAD_SECONDS, _LEAD_SHARE, _FADE_SHARE = 0.005, 0.1, 0.1
-# The shortest window (20 ms resolve third octaves from about 650 Hz up) and
-# the frequency bins a band needs.
-_MIN_WINDOW_SECONDS, _MIN_BINS = 0.020, 3
-# Third octaves of the library's numbering, 12 (16 Hz) to 43 (20 kHz).
-_THIRDS = range(12, 44)
-
-DistortionBand = collections.namedtuple("DistortionBand", "band frequency harmonics_db thd_percent")
+from ._layer import check, doubles, text, tvm_distortion_report
+from ._library import ArgumentError, as_signal, layer, ptr
 
 
-def _band_mean(power, bin_hz, low, high):
-    first, last = math.ceil(low / bin_hz), min(power.size, math.ceil(high / bin_hz))
-    return float(np.mean(power[first:last])) if last >= first + _MIN_BINS else math.nan
+class DistortionBand:
+    """One third octave of the fundamental: ``band`` (30 = 1 kHz),
+    ``frequency``, ``label``, ``harmonics_db`` {k: level of harmonic k re the
+    fundamental in dB, NaN above the sweep} and ``thd_percent``."""
+
+    __slots__ = ("band", "frequency", "label", "harmonics_db", "thd_percent")
+
+    def __init__(self, band: int, frequency: float, label: str, harmonics_db: Dict[int, float], thd_percent: float):
+        self.band, self.frequency, self.label = band, frequency, label
+        self.harmonics_db, self.thd_percent = harmonics_db, thd_percent
+
+    def __repr__(self) -> str:
+        levels = ", ".join(f"H{k}={v:.1f}" for k, v in self.harmonics_db.items())
+        return f"<{self.label}: {levels} dB, THD {self.thd_percent:.3f} %>"
 
 
-def distortion(response, rate, start, stop, seconds, harmonics=(2, 5)):
-    """Per third octave of the fundamental (those inside ``start``..``stop``
-    Hz): a ``DistortionBand`` with ``harmonics_db`` {k: level of harmonic k
-    re the fundamental in dB, NaN where k f lies above ``stop``} and
-    ``thd_percent`` = 100 sqrt(sum of their energy ratios) (NaN when one is
-    missing). ``harmonics`` = (first, last), 2 <= first <= last <= 10."""
-    first, last = (int(v) for v in harmonics)
-    if not 2 <= first <= last <= 10:
-        raise ArgumentError(f"harmonics must be (first, last) with 2 <= first <= last <= 10, not {harmonics}")
-    h = np.asarray(response, dtype=np.float64)
-    n = h.size
+class Distortion(list):
+    """The bands in order; ``harmonics`` (first, last) and ``window_s``, the
+    length of the windows cut around each harmonic's response."""
 
-    def advance(k):
-        return seconds * math.log(k) / math.log(stop / start) * rate
+    harmonics = (2, 5)
+    window_s = 0.0
 
-    gap = advance(last) - advance(last - 1)
-    if gap < _MIN_WINDOW_SECONDS * rate or advance(last) + gap >= n:
-        raise ArgumentError(f"harmonic {last} does not fit the response (it lies {advance(last) / rate:.3f} s "
-                            f"before the linear one, {gap / rate:.3f} s from its neighbour); ask for fewer")
-    length = int(gap)
-    lead = int(min(_LEAD_SECONDS * rate, _LEAD_SHARE * gap))
-    fade = max(1, int(_FADE_SHARE * length))
-    window = np.ones(length)
-    window[:lead] = 0.5 * (1 - np.cos(np.pi * (np.arange(lead) + 0.5) / lead))
-    window[length - fade:] = (0.5 * (1 - np.cos(np.pi * (np.arange(fade) + 0.5) / fade)))[::-1]
-    size = 1 << (length - 1).bit_length()
-    bin_hz = rate / size
-    peak = int(np.argmax(np.abs(h)))
-    spectra = {}
-    for k in [1] + list(range(first, last + 1)):
-        begin = round(peak - (0 if k == 1 else advance(k)) - lead)
-        cut = h[(begin + np.arange(length)) % n] * window
-        spectra[k] = np.abs(np.fft.rfft(cut, size)) ** 2
-    top = min(stop, rate / 2)
-    half = 10 ** 0.05
-    bands = []
-    for band in _THIRDS:
-        mid = 1000 * 10 ** ((band - 30) / 10)
-        low, high = mid / half, mid * half
-        if low < start or high > top:
-            continue
-        fundamental = _band_mean(spectra[1], bin_hz, low, high)
-        if not fundamental > 0:
-            continue
-        ratios = {k: (_band_mean(spectra[k], bin_hz, k * low, k * high) if k * high <= top else math.nan) / fundamental
-                  for k in range(first, last + 1)}
-        with np.errstate(divide="ignore"):
-            levels = {k: float(10 * np.log10(r)) for k, r in ratios.items()}
-        bands.append(DistortionBand(band, mid, levels, 100 * math.sqrt(sum(ratios.values()))))
-    return bands
+
+def distortion(response, rate: float, start: float, stop: float, seconds: float,
+               harmonics: Sequence[int] = (2, 5)) -> Distortion:
+    """Harmonic distortion per third octave from the impulse response of an
+    exponential sweep from ``start`` to ``stop`` Hz over ``seconds`` at
+    ``rate`` Hz: harmonics ``harmonics[0]`` to ``harmonics[1]`` (2 <= first <=
+    last <= 10) re the fundamental, and the THD."""
+    try:
+        first, last = (int(v) for v in harmonics)
+    except (TypeError, ValueError):
+        raise ArgumentError(f"harmonics must be (first, last), not {harmonics!r}") from None
+    h = as_signal(response, "response")
+    out = ctypes.POINTER(tvm_distortion_report)()
+    L = layer()
+    check(L.tvm_analyse_distortion(ptr(h), h.size, float(rate), float(start), float(stop), float(seconds),
+                                   first, last, ctypes.byref(out)))
+    try:
+        r = out.contents
+        count = r.last_harmonic - r.first_harmonic + 1
+        ks = range(r.first_harmonic, r.last_harmonic + 1)
+        result = Distortion(
+            DistortionBand(int(b.band), float(b.frequency_hz), text(b.label),
+                           dict(zip(ks, doubles(b.harmonics_db, count).tolist())), float(b.thd_percent))
+            for b in (r.bands[:r.band_count] if r.band_count > 0 else []))
+        result.harmonics, result.window_s = (int(r.first_harmonic), int(r.last_harmonic)), float(r.window_s)
+        return result
+    finally:
+        L.tvm_free_distortion_report(out)

@@ -1,19 +1,27 @@
-"""Loading the shared library, its C prototypes, errors and argument conversion.
+"""Loading the shared libraries, the lock around libtavrix, errors and argument conversion.
 
-Everything here is plumbing between numpy and the 55 C functions of tavrix.h;
-the analyses themselves all run in the library.
+Two libraries are loaded: the measurement layer libtavrix-measure (every
+analysis, see ``_layer``) and, through it, libtavrix itself, whose objects
+(sweeps, filter banks, FFT blocks) this package also uses directly. libtavrix
+has no locks of its own; the layer serialises its use behind one recursive
+process-wide lock, and every direct call made here takes the same lock.
 """
 
+from __future__ import annotations
+
+import contextlib
 import ctypes
 import ctypes.util
 import glob
 import os
 import sys
+import threading
 import weakref
+from typing import Iterator, List, Optional, Tuple
 
 import numpy as np
 
-# Results the exports return (tavrix.h); the texts say what each one means.
+# Results the exports return (tavrix.h).
 OK = 0
 FAILED = -1
 BAD_POINTS_PER_OCTAVE = -2
@@ -23,18 +31,6 @@ NO_DECAY = -30
 NO_CROSSPOINT = -31
 NO_TAIL_FIT = -32
 TOO_SHORT = -33
-
-STATUS_TEXT = {
-    OK: "ok",
-    FAILED: "the band could not be evaluated (response too short for the band filter)",
-    BAD_POINTS_PER_OCTAVE: "points per octave must be 3, 6, 12 or 24",
-    UNSUPPORTED_FORMAT: "WAV format tag is neither PCM nor IEEE float",
-    BAD_RANGE: "a decay range must be 0 (EDT) or at least 10 dB",
-    NO_DECAY: "no decay: the band never stands 10 dB above its noise",
-    NO_CROSSPOINT: "no crosspoint: the decay never meets the noise floor clearly",
-    NO_TAIL_FIT: "no tail fit: the late decay near the noise could not be fitted",
-    TOO_SHORT: "too short: the decay is too short for the noise analysis",
-}
 
 BAND_A = 100000
 BAND_C = 100001
@@ -46,7 +42,7 @@ MAX_SAMPLES = 2**31 - 1
 class TavrixError(Exception):
     """A call into the library failed; ``code`` is the value it returned."""
 
-    def __init__(self, message, code=FAILED):
+    def __init__(self, message: str, code: int = FAILED):
         super().__init__(message)
         self.code = code
 
@@ -68,7 +64,7 @@ class TableFullError(TavrixError):
 
 
 class LibraryNotFoundError(OSError):
-    """No usable libtavrix could be loaded."""
+    """No usable libtavrix-measure / libtavrix could be loaded."""
 
 
 _C = ctypes
@@ -79,7 +75,7 @@ _pi = _C.POINTER(_C.c_int32)
 _path = _C.c_char_p  # UTF-16 code units, null-terminated
 _bool = _C.c_bool
 
-# name: (result, argument types); the complete interface.
+# name: (result, argument types); the complete interface of tavrix.h.
 _PROTOTYPES = {
     "initTavrix": (_i32, []),
     "log2": (_dbl, [_dbl]),
@@ -146,25 +142,56 @@ _PROTOTYPES = {
 
 if sys.platform == "win32":
     _NAMES = ["tavrix.dll"]
+    _LAYER_NAMES = ["tavrix-measure.dll"]
 elif sys.platform == "darwin":
     _NAMES = ["libtavrix.0.dylib", "libtavrix.dylib"]
+    _LAYER_NAMES = ["libtavrix-measure.0.dylib", "libtavrix-measure.dylib"]
 else:
     _NAMES = ["libtavrix.so.0", "libtavrix.so"]
+    _LAYER_NAMES = ["libtavrix-measure.so.0", "libtavrix-measure.so"]
 
-_loaded = None
-_loaded_path = None
+_HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def _candidates():
-    """(path, origin) pairs in the order they are tried."""
-    here = os.path.dirname(os.path.abspath(__file__))
+def _builds() -> List[str]:
+    """The build directories of the source tree this package lies in (python/tavrix/)."""
+    root = os.path.dirname(os.path.dirname(_HERE))
+    # An instrumented (sanitizer) build cannot be loaded into python.
+    return [b for b in sorted(glob.glob(os.path.join(root, "build*"))) if "asan" not in os.path.basename(b)]
+
+
+def _layer_candidates() -> Iterator[Tuple[str, str]]:
+    explicit = os.environ.get("TAVRIX_MEASURE_LIBRARY")
+    if explicit:
+        yield explicit, "TAVRIX_MEASURE_LIBRARY"
+        return
+    beside = os.environ.get("TAVRIX_LIBRARY")
+    if beside:
+        where = os.path.dirname(os.path.abspath(beside))
+        for folder in (os.path.join(where, "measure"), where):
+            for name in _LAYER_NAMES:
+                yield os.path.join(folder, name), "beside TAVRIX_LIBRARY"
+    for name in _LAYER_NAMES:
+        yield os.path.join(_HERE, name), "next to the package"
+    for build in _builds():
+        for name in _LAYER_NAMES:
+            yield os.path.join(build, "measure", name), "build tree"
+    found = ctypes.util.find_library("tavrix-measure")
+    for name in ([found] if found else []) + _LAYER_NAMES:
+        yield name, "system library path"
+
+
+def _library_candidates() -> Iterator[Tuple[str, str]]:
+    explicit = os.environ.get("TAVRIX_LIBRARY")
+    if explicit:
+        yield explicit, "TAVRIX_LIBRARY"
+        return
+    # Already in the process as the layer's dependency: the same copy.
     for name in _NAMES:
-        yield os.path.join(here, name), "next to the package"
-    # python/tavrix/ in a source tree: the library of its build directories.
-    root = os.path.dirname(os.path.dirname(here))
-    for build in sorted(glob.glob(os.path.join(root, "build*"))):
-        if "asan" in os.path.basename(build):
-            continue  # an instrumented library cannot be loaded into python
+        yield name, "by name, as the layer's dependency"
+    for name in _NAMES:
+        yield os.path.join(_HERE, name), "next to the package"
+    for build in _builds():
         for name in _NAMES:
             yield os.path.join(build, name), "build tree"
     found = ctypes.util.find_library("tavrix")
@@ -172,59 +199,138 @@ def _candidates():
         yield name, "system library path"
 
 
-def _declare(lib):
-    for name, (restype, argtypes) in _PROTOTYPES.items():
-        fn = getattr(lib, name)
-        fn.restype = restype
-        fn.argtypes = argtypes
-    lib.initTavrix()
-    return lib
-
-
-def lib():
-    """The loaded library (loaded and started on first use)."""
-    global _loaded, _loaded_path
-    if _loaded is not None:
-        return _loaded
-    tried = []
-    explicit = os.environ.get("TAVRIX_LIBRARY")
-    if explicit:
-        candidates = [(explicit, "TAVRIX_LIBRARY")]
-    else:
-        candidates = _candidates()
+def _open(candidates, tried: List[str], declare):
     for path, origin in candidates:
         if os.sep in path and not os.path.exists(path):
             tried.append(f"  {path} ({origin}): no such file")
             continue
         try:
-            handle = ctypes.CDLL(path)
-            _loaded = _declare(handle)
+            return declare(ctypes.CDLL(path)), path
         except (OSError, AttributeError) as e:
             tried.append(f"  {path} ({origin}): {e}")
-            continue
-        _loaded_path = path
-        return _loaded
-    raise LibraryNotFoundError(
-        "cannot load the Tavrix library; tried:\n"
-        + "\n".join(tried)
-        + "\nset TAVRIX_LIBRARY to the path of libtavrix.so (or tavrix.dll), build the "
-        "project (make build) or install it (make package; apt-get install ./build/tavrix_*.deb)"
-    )
+    return None, None
 
 
-def library_path():
-    """The file name or path the library was loaded from."""
+def _locked(fn, lock, unlock):
+    def call(*args):
+        lock()
+        try:
+            return fn(*args)
+        finally:
+            unlock()
+
+    call.__name__ = fn.__name__
+    return call
+
+
+class _Library:
+    """libtavrix's exports as attributes; each call holds the layer's lock."""
+
+    def __init__(self, cdll, layer):
+        for name, (restype, argtypes) in _PROTOTYPES.items():
+            fn = getattr(cdll, name)
+            fn.restype = restype
+            fn.argtypes = argtypes
+            setattr(self, name, _locked(fn, layer.tvm_lock_library, layer.tvm_unlock_library))
+
+
+_load_guard = threading.Lock()
+_loaded: Optional[_Library] = None
+_layer = None
+_paths = {}
+
+
+def _load() -> None:
+    global _loaded, _layer
+    from ._layer import declare
+
+    tried_layer: List[str] = []
+    layer, layer_path = _open(_layer_candidates(), tried_layer, declare)
+    tried_lib: List[str] = []
+    library, library_path_ = _open(_library_candidates(), tried_lib, lambda cdll: cdll)
+    if layer is None:
+        if library is not None:
+            tried_lib.append(f"  {library_path_}: loaded")
+        found = (f"libtavrix loads ({library_path_}), but the measurement layer libtavrix-measure does not"
+                 if library else "neither the measurement layer libtavrix-measure nor libtavrix loads")
+        raise LibraryNotFoundError(
+            f"cannot load the Tavrix libraries: {found}.\n"
+            "libtavrix-measure, tried:\n" + "\n".join(tried_layer) + "\nlibtavrix, tried:\n" + "\n".join(tried_lib) +
+            "\nset TAVRIX_MEASURE_LIBRARY to the path of libtavrix-measure.so (and TAVRIX_LIBRARY to that of "
+            "libtavrix.so), build the project (make build) or install it (make package; apt-get install "
+            "./build/tavrix_*.deb)")
+    if library is None:
+        raise LibraryNotFoundError(
+            f"libtavrix-measure loaded from {layer_path}, but libtavrix could not be; tried:\n" + "\n".join(tried_lib)
+            + "\nset TAVRIX_LIBRARY to the path of libtavrix.so (or tavrix.dll)")
+    try:
+        wrapped = _Library(library, layer)
+    except AttributeError as e:
+        raise LibraryNotFoundError(f"{library_path_} is not a complete libtavrix: {e}") from None
+    wrapped.initTavrix()
+    _paths["layer"] = _resolved(layer_path)
+    _paths["library"] = _resolved(library_path_)
+    _layer, _loaded = layer, wrapped
+
+
+def _resolved(path: str) -> str:
+    """The file a library loaded by name came from (Linux), else the name."""
+    if os.sep in path or not os.path.exists("/proc/self/maps"):
+        return path
+    with open("/proc/self/maps") as maps:
+        for line in maps:
+            file = line.split(maxsplit=5)[-1].strip()
+            if os.path.basename(file) == path or os.path.basename(file).startswith(path + "."):
+                return file
+    return path
+
+
+def lib() -> _Library:
+    """libtavrix (loaded with the layer and started on first use); every
+    function of the returned object holds the library lock while it runs."""
+    if _loaded is None:
+        with _load_guard:
+            if _loaded is None:
+                _load()
+    return _loaded
+
+
+def layer():
+    """The measurement layer's ctypes library (prototypes declared)."""
     lib()
-    return _loaded_path
+    return _layer
 
 
-def encode_path(path):
-    """A path as the null-terminated UTF-16 the interface takes."""
+@contextlib.contextmanager
+def locked():
+    """Holds the library lock over several direct calls that belong together."""
+    L = layer()
+    L.tvm_lock_library()
+    try:
+        yield
+    finally:
+        L.tvm_unlock_library()
+
+
+def library_path() -> str:
+    """The file libtavrix was loaded from."""
+    lib()
+    return _paths["library"]
+
+
+def layer_path() -> str:
+    """The file libtavrix-measure was loaded from."""
+    lib()
+    return _paths["layer"]
+
+
+def encode_path(path) -> bytes:
+    """A path as the null-terminated UTF-16 that libtavrix takes."""
     text = os.fsdecode(os.fspath(path))
     return text.encode("utf-16-le", "surrogatepass") + b"\0\0"
 
 
-def as_signal(x, name="signal", allow_empty=False):
+def as_signal(x, name: str = "signal", allow_empty: bool = False) -> np.ndarray:
     """One channel as a contiguous float64 array, full scale +-1.
 
     Floats of any precision are taken as they are; int16 and int32 PCM are
@@ -252,19 +358,19 @@ def as_signal(x, name="signal", allow_empty=False):
     return a
 
 
-def ptr(a):
+def ptr(a: np.ndarray):
     """A double* into a float64 array (the caller keeps the array alive)."""
     return a.ctypes.data_as(_pd)
 
 
 class Handle:
-    """An object in one of the library's tables, released by ``close()``, by
+    """An object in one of libtavrix's tables, released by ``close()``, by
     leaving a ``with`` block, or when it is garbage-collected."""
 
-    _delete = None  # name of the destructor export
+    _delete = ""  # name of the destructor export
     _kind = "object"
 
-    def _own(self, handle, constructor):
+    def _own(self, handle: int, constructor: str) -> None:
         if handle < 0:
             raise TableFullError(
                 f"{constructor}: all 255 {self._kind} slots are in use; close objects you no "
@@ -274,18 +380,18 @@ class Handle:
         self._finalizer = weakref.finalize(self, getattr(lib(), self._delete), handle)
 
     @property
-    def handle(self):
+    def handle(self) -> int:
         """The slot number in the library's table."""
         if not getattr(self, "_finalizer", None) or not self._finalizer.alive:
             raise ValueError(f"this {self._kind} is closed")
         return self._handle
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         """True once the library object has been released."""
         return not getattr(self, "_finalizer", None) or not self._finalizer.alive
 
-    def close(self):
+    def close(self) -> None:
         """Releases the library object now (later calls raise ValueError)."""
         if getattr(self, "_finalizer", None):
             self._finalizer()
@@ -293,5 +399,5 @@ class Handle:
     def __enter__(self):
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc) -> None:
         self.close()
