@@ -18,4 +18,8 @@ std::string general(double value) {
   return text;
 }
 
+std::string duration(double seconds) {
+  return std::fabs(seconds) >= 0.1 ? fixed(seconds, 3) + " s" : fixed(seconds * 1000, 2) + " ms";
+}
+
 }  // namespace tavrix::measure

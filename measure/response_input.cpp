@@ -72,7 +72,7 @@ Response prepareResponse(const AudioView& audio, const ResponseOptions& options)
           audio.quantisationStep > 0
               ? "samples below the " + (audio.format.empty() ? "format's" : audio.format) + " step"
               : "exact zeros";
-      r.notes.push_back("cut " + fixed(r.silenceCutSeconds, 3) + " s of digital silence at the end (" + what +
+      r.notes.push_back("cut " + duration(r.silenceCutSeconds) + " of digital silence at the end (" + what +
                         ")");
     }
   }

@@ -11,7 +11,7 @@ done
 # The Python package and its tests (soundfile writes the WAV/FLAC files the tool and the package are
 # compared on); pkg-config and dpkg-shlibdeps for the install test and `make package`;
 # scipy and FFTW 3 as the references of `make bench-compare` (never linked into the library).
-for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-soundfile pkg-config dpkg-dev \
+for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-soundfile python3-pandas pkg-config dpkg-dev \
   python3-scipy libfftw3-dev; do
   have "$p" || need="$need $p"
 done

@@ -105,8 +105,7 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
       out +=
           r->name + " (" + std::to_string(r->sourceRate) + " Hz" +
           (r->sampleRate != r->sourceRate ? ", analysed at " + std::to_string(r->sampleRate) + " Hz" : "") +
-          (r->silenceCutSeconds > 0 ? ", " + fixed(r->silenceCutSeconds, 3) + " s of silence cut" : "") +
-          ")\n";
+          (r->silenceCutSeconds > 0 ? ", " + duration(r->silenceCutSeconds) + " of silence cut" : "") + ")\n";
     }
     std::vector<std::string> header{"band"};
     for (double range : options.ranges) header.push_back(rangeName(range) + " s");
