@@ -27,7 +27,15 @@
  * - Nothing is thrown across this interface and nothing is printed. Failures
  *   come back as -1 or the negative codes listed with each function; a failed
  *   memory allocation inside a call is reported as that call's failure value.
- * - The library holds no locks: call it from one thread at a time.
+ * - Threads: the library holds no locks. Its handle tables are shared by the
+ *   whole process, so calls that create or delete objects (and initTavrix,
+ *   which a host calls once before its threads start) must not run at the
+ *   same time as any other call; one object is never used by two threads at
+ *   once. Separate objects, once made, may be used from separate threads at
+ *   the same time: the tables the library builds on first use (transform
+ *   twiddles, filter designs, windows) are immutable and built once in
+ *   thread-safe initialisers. A host that wants more serialises its own calls;
+ *   the measurement layer (tavrix_measure.h) does so behind one lock.
  * - Sample rates: a rate given as an argument or read from a file is used as
  *   it is, however unusual (1 Hz, 10 MHz, 44 100 Hz for the 48 kHz filter
  *   designs). The analyses run and return what their arithmetic gives: the

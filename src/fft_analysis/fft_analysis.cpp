@@ -7,6 +7,8 @@
 namespace tavrix {
 
 const double* spectrumHannWindow() {
+  // Built by the first call (thread-safe initialisation) and constant after,
+  // so analyses on separate threads share it without locks.
   static const std::vector<double> window = [] {
     std::vector<double> w(kSpectrumBlockLength);
     const double denominator = kSpectrumBlockLength - 1;  // symmetric: both ends are zero

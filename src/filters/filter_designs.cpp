@@ -193,6 +193,9 @@ BandPassDesign designBandPass(double f1, double f2) {
 }
 
 const BandPassDesign& bandPassDesign(int32_t resolution, int32_t band) {
+  // Every band's design, computed by the first call (the initialisation of a
+  // function-local static is thread-safe) and constant after: banks built on
+  // separate threads read it without further synchronisation.
   static const std::vector<BandPassDesign> designs = designAllBands();
   int32_t row = band - kBandRanges[resolution].firstBand;
   for (int32_t r = 1; r < resolution; ++r) row += kBandRanges[r].lastBand - kBandRanges[r].firstBand + 1;
@@ -210,6 +213,7 @@ int32_t bandStepDelay(int32_t resolution, int32_t band) {
 // into a double zero at z = -1. Sections: the double pole at F4 with the zeros
 // at -1, the poles at F2 and F3, the double pole at F1.
 const AWeightingDesign& aWeightingDesign() {
+  // Built once, thread-safely, and constant after (as the band designs).
   static const AWeightingDesign design = [] {
     const WeightingOmegas w = weightingOmegas();
     const double c = kBilinear;
@@ -231,6 +235,7 @@ const AWeightingDesign& aWeightingDesign() {
 // Sections: the double pole at F4 with zeros at -1, the double pole at F1 with
 // zeros at 1.
 const CWeightingDesign& cWeightingDesign() {
+  // Built once, thread-safely, and constant after (as the band designs).
   static const CWeightingDesign design = [] {
     const WeightingOmegas w = weightingOmegas();
     const double c = kBilinear;

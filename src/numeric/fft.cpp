@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -68,14 +70,32 @@ std::vector<Complex> twiddles(int64_t m) {
 constexpr int kMaxKeptLog2 = 20;
 constexpr int kFineLog2 = 10;
 
-// W_L^k = exp(-2 pi i k / L), k < L/2, for L = 2^p, p <= kMaxKeptLog2. A
-// function-local table is built on first use, whatever the order of static
-// initialisation; the library is single-threaded.
+// Kept tables, one per length 2^P, each a function-local constant built by the
+// first call for its P. Separate objects may transform on separate threads at
+// once: the compiler guards the initialisation (a thread arriving during the
+// build waits for it; later calls cost one acquire load), and a table is never
+// written after it, so readers need nothing further. No lock is taken on the
+// transform path, and lengths never used cost nothing.
+using Table = std::vector<Complex>;
+
+template <Table (*Build)(int), int P>
+const Table& keptTable() {
+  static const Table table = Build(P);
+  return table;
+}
+
+// keptTable<Build, P> for P = 0 .. N-1, indexed by a run-time P.
+template <Table (*Build)(int), size_t... P>
+constexpr std::array<const Table& (*)(), sizeof...(P)> keptTables(std::index_sequence<P...>) {
+  return {&keptTable<Build, static_cast<int>(P)>...};
+}
+
+Table buildHalfCircle(int p) { return twiddles(int64_t{1} << p); }
+
+// W_L^k = exp(-2 pi i k / L), k < L/2, for L = 2^p, p <= kMaxKeptLog2.
 const Complex* halfCircle(int p) {
-  static std::array<std::vector<Complex>, kMaxKeptLog2 + 1> tables;
-  std::vector<Complex>& t = tables[static_cast<size_t>(p)];
-  if (t.empty()) t = twiddles(int64_t{1} << p);
-  return t.data();
+  static constexpr auto kTables = keptTables<buildHalfCircle>(std::make_index_sequence<kMaxKeptLog2 + 1>{});
+  return kTables[static_cast<size_t>(p)]().data();
 }
 
 // W_L^k for any 0 <= k < L, L = 2^p: a kept table for p <= kMaxKeptLog2,
@@ -167,22 +187,26 @@ inline void splitTwiddle(Complex w, Complex* out) {
 // of j = 2q + e is slot 12q + 2r + e.
 constexpr int kMaxStageLog2 = 18;
 constexpr int kStageStride = 2;
-const Complex* stageTwiddles(int p) {
-  static std::array<std::vector<Complex>, kMaxStageLog2 + 1> tables;
-  std::vector<Complex>& t = tables[static_cast<size_t>(p)];
-  if (t.empty()) {
-    const int64_t h = (int64_t{1} << p) / 4;
-    const Twiddle w(p);
-    t.resize(static_cast<size_t>(6 * h));
-    Complex split[6];
-    for (int64_t j = 0; j < h; ++j) {
-      splitTwiddle(w(j), split);
-      splitTwiddle(w(2 * j), split + 2);
-      splitTwiddle(w(3 * j), split + 4);
-      for (int r = 0; r < 6; ++r) t[static_cast<size_t>(12 * (j / 2) + 2 * r + j % 2)] = split[r];
-    }
+Table buildStageTwiddles(int p) {
+  const int64_t h = (int64_t{1} << p) / 4;
+  const Twiddle w(p);
+  Table t(static_cast<size_t>(6 * h));
+  Complex split[6];
+  for (int64_t j = 0; j < h; ++j) {
+    splitTwiddle(w(j), split);
+    splitTwiddle(w(2 * j), split + 2);
+    splitTwiddle(w(3 * j), split + 4);
+    for (int r = 0; r < 6; ++r) t[static_cast<size_t>(12 * (j / 2) + 2 * r + j % 2)] = split[r];
   }
-  return t.data();
+  return t;
+}
+
+// Built once per stage length and immutable after, as the kept tables above
+// (stages with 4h <= 4 never ask for one).
+const Complex* stageTwiddles(int p) {
+  static constexpr auto kTables =
+      keptTables<buildStageTwiddles>(std::make_index_sequence<kMaxStageLog2 + 1>{});
+  return kTables[static_cast<size_t>(p)]().data();
 }
 
 #ifdef TAVRIX_FFT_AVX
@@ -220,8 +244,12 @@ TAVRIX_AVX void radix4PassAvx(Complex* y, int64_t len, int64_t h, const Complex*
   }
 }
 
-bool& avxInUse() {
-  static bool inUse = __builtin_cpu_supports("avx");
+// Read by every kept-table stage, written only by fftAllowAvx (switching
+// paths for comparison): atomic, since other threads may be transforming
+// meanwhile; relaxed, since both paths give the same bits and the flag orders
+// nothing else.
+std::atomic<bool>& avxInUse() {
+  static std::atomic<bool> inUse{__builtin_cpu_supports("avx") != 0};
   return inUse;
 }
 #endif
@@ -243,7 +271,7 @@ void radix4Pass(Complex* y, int64_t len, int p) {
   if (p <= kMaxStageLog2) {
     const Complex* t = stageTwiddles(p);
 #ifdef TAVRIX_FFT_AVX
-    if (avxInUse()) {
+    if (avxInUse().load(std::memory_order_relaxed)) {
       radix4PassAvx(y, len, h, t);
       return;
     }
@@ -460,9 +488,7 @@ void realFftInverse(double* buffer, double nyquist, int32_t n) {
 
 bool fftAllowAvx(bool allow) {
 #ifdef TAVRIX_FFT_AVX
-  const bool was = avxInUse();
-  avxInUse() = allow && __builtin_cpu_supports("avx");
-  return was;
+  return avxInUse().exchange(allow && __builtin_cpu_supports("avx"), std::memory_order_relaxed);
 #else
   (void)allow;
   return false;
