@@ -9,7 +9,8 @@ from typing import Iterator, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
-from ._layer import check, doubles, text, tvm_audio, tvm_response, utf8_path
+from ._abi import tvm_audio, tvm_response
+from ._layer import check, doubles, text, utf8_path
 from ._library import ArgumentError, as_signal, layer, ptr
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]

@@ -5,7 +5,8 @@ from __future__ import annotations
 import ctypes
 from typing import Dict, Sequence
 
-from ._layer import check, doubles, text, tvm_distortion_report
+from ._abi import tvm_distortion_report
+from ._layer import check, doubles, text
 from ._library import ArgumentError, as_signal, layer, ptr
 
 

@@ -1,38 +1,26 @@
-"""The measurement layer's C interface (tavrix_measure.h): structures,
-prototypes, failures as exceptions and the conversion of its results."""
+"""The measurement layer's failures as exceptions, and the conversion of its
+results (strings, arrays) into Python values; the C declarations are in _abi."""
 
 from __future__ import annotations
 
-import ctypes
 import math
 import os
 from typing import List
 
 import numpy as np
 
+from ._abi import (
+    TVM_BAD_ARGUMENT,
+    TVM_BAD_CHANNEL,
+    TVM_BAD_FILE,
+    TVM_NO_DIRECT_SOUND,
+    TVM_NO_FILE,
+    TVM_OK,
+    TVM_SILENT,
+    TVM_TABLE_FULL,
+    TVM_WRITE_FAILED,
+)
 from ._library import ArgumentError, FileError, NotReadyError, TableFullError, TavrixError, layer
-
-_C = ctypes
-_i32, _i64, _dbl, _bool = _C.c_int32, _C.c_int64, _C.c_double, _C.c_bool
-_str = _C.c_char_p
-_pd = _C.POINTER(_C.c_double)
-_strings = _C.POINTER(_C.c_char_p)
-
-# Failure values.
-TVM_OK = 0
-TVM_BAD_ARGUMENT = -1
-TVM_NO_FILE = -2
-TVM_BAD_FILE = -3
-TVM_BAD_CHANNEL = -4
-TVM_SILENT = -5
-TVM_NO_DIRECT_SOUND = -6
-TVM_LIBRARY_REFUSED = -7
-TVM_WRITE_FAILED = -8
-TVM_INTERNAL = -9
-TVM_TABLE_FULL = -10
-
-TVM_OCTAVE, TVM_THIRD = 1, 2
-TVM_METHOD_COMPENSATED, TVM_METHOD_PLAIN = 0, 1
 
 _EXCEPTIONS = {
     TVM_BAD_ARGUMENT: ArgumentError,
@@ -44,101 +32,6 @@ _EXCEPTIONS = {
     TVM_NO_DIRECT_SOUND: NotReadyError,
     TVM_TABLE_FULL: TableFullError,
 }
-
-
-class tvm_audio(_C.Structure):
-    _fields_ = [("samples", _pd), ("frames", _i64), ("sample_rate", _i32), ("channels", _i32),
-                ("channel", _i32), ("quantisation_step", _dbl), ("format", _C.c_char * 32)]
-
-
-class tvm_response(_C.Structure):
-    _fields_ = [("name", _str), ("samples", _pd), ("length", _i64), ("sample_rate", _i32),
-                ("quantisation_step", _dbl)]
-
-
-tvm_progress_fn = _C.CFUNCTYPE(None, _C.c_void_p, _i32, _i32, _str)
-
-
-class tvm_reverb_options(_C.Structure):
-    _fields_ = [("bands", _i32), ("low_hz", _dbl), ("high_hz", _dbl), ("ranges", _pd), ("range_count", _i32),
-                ("sweep_seconds", _dbl), ("tail_seconds", _dbl), ("native_rate", _bool),
-                ("keep_silence", _bool), ("parameters", _bool), ("progress", tvm_progress_fn),
-                ("progress_data", _C.c_void_p)]
-
-
-class tvm_band_result(_C.Structure):
-    _fields_ = [("band", _i32), ("label", _str), ("nominal", _str), ("frequency_hz", _dbl), ("status", _i32),
-                ("method", _i32), ("method_text", _str), ("evaluated", _bool), ("result", _str), ("result_text", _str),
-                ("doubt_count", _i32), ("doubts", _strings), ("times_s", _pd), ("r2", _pd),
-                ("dynamic_range_db", _dbl), ("curvature_percent", _dbl), ("noise_level_db", _dbl),
-                ("peak_level_db", _dbl), ("end_level_db", _dbl), ("tail_model_db", _dbl * 2), ("c50_db", _dbl),
-                ("c80_db", _dbl), ("d50_percent", _dbl), ("ts_ms", _dbl), ("level_first_block", _i32),
-                ("level_length", _i32), ("level_db", _pd), ("decay_length", _i32), ("decay_db", _pd)]
-
-
-class tvm_source_result(_C.Structure):
-    _fields_ = [("name", _str), ("sample_rate", _i32), ("source_rate", _i32), ("silence_cut_s", _dbl),
-                ("lead_in_s", _dbl), ("note_count", _i32), ("notes", _strings), ("band_count", _i32),
-                ("bands", _C.POINTER(tvm_band_result))]
-
-
-class tvm_reverb_report(_C.Structure):
-    _fields_ = [("bands", _i32), ("bands_name", _str), ("band_scale", _dbl), ("block_seconds", _dbl), ("range_count", _i32),
-                ("ranges_db", _pd), ("range_names", _strings), ("position_count", _i32),
-                ("positions", _C.POINTER(tvm_source_result)), ("ensemble", _C.POINTER(tvm_source_result)),
-                ("warning_count", _i32), ("warnings", _strings), ("evaluated_bands", _i32)]
-
-
-class tvm_sti_options(_C.Structure):
-    _fields_ = [("native_rate", _bool), ("signal_db", _pd), ("noise_db", _pd)]
-
-
-class tvm_sti_result(_C.Structure):
-    _fields_ = [("male", _dbl), ("female", _dbl), ("levels_corrected", _bool), ("sample_rate", _i32),
-                ("source_rate", _i32), ("band_frequencies_hz", _dbl * 7), ("modulation_frequencies_hz", _dbl * 14),
-                ("mtf", (_dbl * 14) * 7)]
-
-
-class tvm_distortion_band(_C.Structure):
-    _fields_ = [("band", _i32), ("frequency_hz", _dbl), ("label", _str), ("harmonics_db", _pd),
-                ("thd_percent", _dbl)]
-
-
-class tvm_distortion_report(_C.Structure):
-    _fields_ = [("first_harmonic", _i32), ("last_harmonic", _i32), ("window_s", _dbl), ("band_count", _i32),
-                ("bands", _C.POINTER(tvm_distortion_band))]
-
-
-STRUCTURES = [tvm_audio, tvm_response, tvm_reverb_options, tvm_band_result, tvm_source_result, tvm_reverb_report,
-              tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report]
-
-_P = _C.POINTER
-_PROTOTYPES = {
-    "tvm_error_text": (_str, [_i32]),
-    "tvm_last_error": (_str, []),
-    "tvm_version": (_str, []),
-    "tvm_lock_library": (None, []),
-    "tvm_unlock_library": (None, []),
-    "tvm_read_audio": (_i32, [_str, _i32, _P(_P(tvm_audio))]),
-    "tvm_free_audio": (None, [_P(tvm_audio)]),
-    "tvm_write_float_wav": (_i32, [_str, _pd, _i64, _i32]),
-    "tvm_reverb_options_init": (None, [_P(tvm_reverb_options)]),
-    "tvm_analyse_reverb": (_i32, [_P(tvm_response), _i32, _P(tvm_reverb_options), _P(_P(tvm_reverb_report))]),
-    "tvm_free_reverb_report": (None, [_P(tvm_reverb_report)]),
-    "tvm_analyse_sti": (_i32, [_P(tvm_response), _P(tvm_sti_options), _P(tvm_sti_result)]),
-    "tvm_analyse_distortion": (_i32, [_pd, _i64, _dbl, _dbl, _dbl, _dbl, _i32, _i32,
-                                      _P(_P(tvm_distortion_report))]),
-    "tvm_free_distortion_report": (None, [_P(tvm_distortion_report)]),
-}
-
-
-def declare(cdll):
-    """Sets the prototypes (an AttributeError when an export is missing)."""
-    for name, (restype, argtypes) in _PROTOTYPES.items():
-        fn = getattr(cdll, name)
-        fn.restype = restype
-        fn.argtypes = argtypes
-    return cdll
 
 
 def check(code: int) -> None:

@@ -21,6 +21,8 @@ from typing import Iterator, List, Optional, Tuple
 
 import numpy as np
 
+from ._abi import declare
+
 # Results the exports return (tavrix.h).
 OK = 0
 FAILED = -1
@@ -242,7 +244,6 @@ _paths = {}
 
 def _load() -> None:
     global _loaded, _layer
-    from ._layer import declare
 
     tried_layer: List[str] = []
     layer, layer_path = _open(_layer_candidates(), tried_layer, declare)

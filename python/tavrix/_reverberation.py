@@ -9,17 +9,8 @@ from typing import Dict, Iterator, List, Optional, Sequence, Union
 import numpy as np
 
 from ._audio import responses
-from ._layer import (
-    TVM_OCTAVE,
-    TVM_THIRD,
-    check,
-    doubles,
-    finite_or_none,
-    text,
-    texts,
-    tvm_reverb_options,
-    tvm_reverb_report,
-)
+from ._abi import TVM_OCTAVE, TVM_THIRD, tvm_reverb_options, tvm_reverb_report
+from ._layer import check, doubles, finite_or_none, text, texts
 from ._library import ArgumentError, layer
 
 _BANDS = {"octave": TVM_OCTAVE, "third": TVM_THIRD}

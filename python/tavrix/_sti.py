@@ -8,7 +8,8 @@ from typing import Optional, Sequence
 import numpy as np
 
 from ._audio import responses
-from ._layer import check, tvm_sti_options, tvm_sti_result
+from ._abi import tvm_sti_options, tvm_sti_result
+from ._layer import check
 from ._library import ArgumentError, layer, ptr
 
 

@@ -14,7 +14,9 @@ import pytest
 from conftest import FS, PYTHON_DIR, SOURCE_DIR, decaying_noise, run_python
 
 import tavrix
-from tavrix import _layer
+import ctypes
+
+from tavrix import _abi, _layer
 
 
 def write_stereo(path, left, right, rate=FS):
@@ -157,7 +159,7 @@ def test_structures_match_the_header(tmp_path):
     if not cc:
         pytest.skip("no C compiler to lay the header's structures out")
     lines = []
-    for s in _layer.STRUCTURES:
+    for s in _abi.STRUCTURES:
         n = s.__name__
         lines.append(f'printf("{n} %zu\\n", sizeof({n}));')
         lines += [f'printf("{n}.{f} %zu\\n", offsetof({n}, {f}));' for f, _ in s._fields_]
@@ -167,8 +169,8 @@ def test_structures_match_the_header(tmp_path):
                     str(tmp_path / "layout.c")], check=True)
     c = dict(line.split() for line in subprocess.run([str(tmp_path / "layout")], capture_output=True,
                                                      text=True, check=True).stdout.splitlines())
-    for s in _layer.STRUCTURES:
-        assert int(c[s.__name__]) == _layer.ctypes.sizeof(s), s.__name__
+    for s in _abi.STRUCTURES:
+        assert int(c[s.__name__]) == ctypes.sizeof(s), s.__name__
         for f, _ in s._fields_:
             assert int(c[f"{s.__name__}.{f}"]) == getattr(s, f).offset, f"{s.__name__}.{f}"
 
@@ -184,11 +186,11 @@ def test_constants_follow_the_headers():
         assert getattr(tavrix, name) == library["TAVRIX_" + name], name
     assert tavrix.BAD_RANGE == library["TAVRIX_INVALID_RANGE"]
     for name, value in layer.items():
-        if hasattr(_layer, name):
-            assert getattr(_layer, name) == value, name
+        if hasattr(_abi, name):
+            assert getattr(_abi, name) == value, name
     # Every failure value of the layer is known here, so none reaches a user as a bare number.
     failures = [n for n, v in layer.items() if n.startswith("TVM_") and v < 0]
-    assert failures and all(hasattr(_layer, n) for n in failures), failures
+    assert failures and all(hasattr(_abi, n) for n in failures), failures
     version = "{TAVRIX_VERSION_MAJOR}.{TAVRIX_VERSION_MINOR}.{TAVRIX_VERSION_PATCH}".format(**library)
     assert tavrix.__version__ == version
     assert re.search(rf'^version = "{re.escape(version)}"$', open(os.path.join(PYTHON_DIR, "pyproject.toml")).read(),
