@@ -1,5 +1,6 @@
 // The layer's C interface: plain structs over the C++ results, failures as
 // values and words, nothing thrown across.
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -213,8 +214,8 @@ TVM_API void tvm_unlock_library(void) { libraryMutex().unlock(); }
 
 TVM_API int32_t tvm_read_audio(const char* path, int32_t channel, tvm_audio** out) {
   return guarded([&] {
+    if (out != nullptr) *out = nullptr;
     require(path != nullptr && out != nullptr, "a path and a place for the audio are needed");
-    *out = nullptr;
     require(channel >= 0, "channels are numbered from 1 (0: the only channel of a mono file)");
     auto audio = std::make_unique<Audio>(readAudio(path, channel));
     auto holder = std::make_unique<AudioHolder>();
@@ -240,8 +241,15 @@ TVM_API void tvm_free_audio(tvm_audio* audio) {
 TVM_API int32_t tvm_write_float_wav(const char* path, const double* samples, int64_t length,
                                     int32_t sample_rate) {
   return guarded([&] {
-    require(path != nullptr && samples != nullptr && length >= 0, "a path and samples are needed");
+    require(path != nullptr && samples != nullptr, "a path and samples are needed");
+    require(length >= 1, "a file needs at least one sample");
     require(sample_rate >= 1, "the sample rate must be a positive number of Hz");
+    for (int64_t i = 0; i < length; ++i) {
+      if (!std::isfinite(samples[i])) {
+        fail(TVM_BAD_ARGUMENT, std::string(path) + ": sample " + std::to_string(i) +
+                                   " is not a finite number; a file holds numbers only");
+      }
+    }
     writeFloatWav(path, std::vector<double>(samples, samples + length), sample_rate);
   });
 }

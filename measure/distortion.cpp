@@ -63,6 +63,11 @@ DistortionResult analyseDistortion(const std::vector<double>& response, const Sw
   for (double v : response) {
     if (!std::isfinite(v)) fail(TVM_BAD_ARGUMENT, "the response holds a sample that is not a finite number");
   }
+  if (std::all_of(response.begin(), response.end(), [](double v) { return v == 0; })) {
+    fail(TVM_BAD_ARGUMENT,
+         "the response holds nothing but zeros; check that it is the impulse response of the sweep "
+         "measurement");
+  }
   DistortionResult result;
   result.firstHarmonic = firstHarmonic;
   result.lastHarmonic = lastHarmonic;
