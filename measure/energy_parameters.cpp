@@ -20,15 +20,25 @@ double energyOf(double db) { return std::isfinite(db) ? std::pow(10.0, db / 10) 
 EnergyParameters noEnergyParameters() { return {kNaN, kNaN, kNaN, kNaN}; }
 
 EnergyParameters energyParameters(const std::vector<double>& levelDb, size_t integrated, double noiseDb,
-                                  const double tailDb[2], double fs) {
+                                  const double tailDb[2], double fs, const DirectSound& direct) {
   const size_t k = std::min(integrated, levelDb.size());
-  if (k < 2 || !(fs > 0)) return noEnergyParameters();
+  if (k < 2 || !(fs > 0) || !std::isfinite(direct.centre)) return noEnergyParameters();
   const double noise = energyOf(noiseDb);
-  // cumulative[i]: the compensated energy of samples 0 .. i - 1.
-  std::vector<double> cumulative(k + 1, 0.0);
-  double moment = 0;
+  const auto compensated = [noise](double db) { return std::max(0.0, energyOf(db) - noise); };
+  // The direct sound's spread before the onset: early energy, at negative
+  // sample positions. Moments are taken about the onset (sample 0) first.
+  const size_t spread = direct.spreadDb.size();
+  double before = 0, moment = 0;
+  for (size_t j = 0; j < spread; ++j) {
+    const double e = compensated(direct.spreadDb[j]);
+    before += e;
+    moment -= static_cast<double>(spread - j) * e;
+  }
+  // cumulative[i]: the compensated energy before sample i (the spread and
+  // samples 0 .. i - 1).
+  std::vector<double> cumulative(k + 1, before);
   for (size_t i = 0; i < k; ++i) {
-    const double e = std::max(0.0, energyOf(levelDb[i]) - noise);
+    const double e = compensated(levelDb[i]);
     cumulative[i + 1] = cumulative[i] + e;
     moment += static_cast<double>(i) * e;
   }
@@ -43,20 +53,20 @@ EnergyParameters energyParameters(const std::vector<double>& levelDb, size_t int
   }
   const double total = cumulative[k] + tail;
   if (!(total > 0)) return noEnergyParameters();
-  // Energy before sample n (n may lie past the crosspoint, in the tail; past
-  // the end of a decay without a tail it is unknown).
-  const auto before = [&](double seconds) {
-    const double n = std::round(seconds * fs);
+  // Energy before a time after time 0 (it may lie past the crosspoint, in the
+  // tail; past the end of a decay without a tail it is unknown).
+  const auto until = [&](double seconds) {
+    const double n = std::max(0.0, std::round(seconds * fs + direct.centre));
     if (n <= static_cast<double>(k)) return cumulative[static_cast<size_t>(n)];
     if (!(tail > 0)) return kNaN;
     return cumulative[k] + tail * (1 - std::exp(-rate * (n - static_cast<double>(k))));
   };
   const auto clarity = [&](double seconds) {
-    const double early = before(seconds);
+    const double early = until(seconds);
     return 10 * std::log10(early / (total - early));
   };
-  return {clarity(kSpeechLimit), clarity(kMusicLimit), 100 * before(kSpeechLimit) / total,
-          1000 * moment / total / fs};
+  return {clarity(kSpeechLimit), clarity(kMusicLimit), 100 * until(kSpeechLimit) / total,
+          1000 * (moment / total - direct.centre) / fs};
 }
 
 }  // namespace tavrix::measure

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <map>
 
 #include "library_client.h"
 #include "measure_error.h"
@@ -42,6 +43,73 @@ constexpr double kNotReached = -10.0;
 // chain can have (24-bit quantisation lies near -144 dB): the analysis met
 // digital silence or a noise-free response.
 constexpr double kNoFloorDb = -200;
+
+// The direct sound's image in a band (see energy_parameters.h): the spread
+// before the onset is counted until all but this share of an impulse's band
+// energy is in, 0.1 % or 0.004 dB of the direct sound. Further back the
+// image is weaker than the noise of most measurements.
+constexpr double kSpreadResidue = 1e-3;
+
+// How the analysis images a direct sound in one band.
+struct DirectImage {
+  size_t spread = 0;  // samples before the onset that hold its energy (all but kSpreadResidue)
+  double centre = 0;  // its energy centroid, in samples after the onset
+};
+
+// The analysis's own image of an ideal direct sound: a unit impulse half a
+// second into silence, where the lead-in puts a response's direct sound,
+// analysed per band like a response. The band filters are fixed designs
+// applied sample by sample, so the image counted in samples is the same for
+// every response, at any rate. The images hold everything the analysis does
+// to a direct sound: the time-reversed band filter's spread, the analytic
+// signal's, and where the onset search puts the onset on the rise. Called
+// with the library lock held; the handle is gone before the responses take
+// theirs.
+std::map<int, DirectImage> directImages(const ReverbOptions& options, int rate) {
+  std::map<int, DirectImage> images;
+  const size_t at = static_cast<size_t>(std::lround(kLeadInSeconds * rate));
+  std::vector<double> impulse(2 * at, 0.0);
+  impulse[at] = 1;
+  const ReverbHandle h(initReverberation(impulse.data(), static_cast<int32_t>(impulse.size()), rate, 0,
+                                         static_cast<double>(impulse.size()) / rate - kLeadInSeconds));
+  const BandSet& b = options.bands;
+  if (!h.valid() || getMaxImpulseLength(h.get()) < 0 ||
+      initReverberationFilter(h.get(), static_cast<int>(b.resolution), b.firstBand, b.lastBand) != 0)
+    return images;
+  std::vector<int> bands;
+  for (int band = b.firstBand; band <= b.lastBand; ++band) bands.push_back(band);
+  if (options.parameters) bands.insert(bands.end(), {kBandA, kBandZ});
+  std::vector<double> level(static_cast<size_t>(getMaxImpulseLength(h.get())) + 2), decay(level.size());
+  for (int band : bands) {
+    int32_t length = 0, onsetOffset = 0;
+    double decayEnd = 0, noise = 0, start = 0, peak = 0;
+    if (getReverberationDataLevel(h.get(), band, 0, level.data(), &length, decay.data(), &decayEnd, &noise,
+                                  &start, &onsetOffset, &peak) == TAVRIX_FAILED)
+      continue;
+    const size_t n = static_cast<size_t>(std::clamp<int64_t>(length, 0, std::ssize(level)));
+    const size_t onset =
+        static_cast<size_t>(std::clamp<int64_t>(-int64_t{onsetOffset}, 0, std::ssize(level)));
+    double total = 0, moment = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const double e = std::isfinite(level[i]) ? std::pow(10.0, level[i] / 10) : 0.0;
+      total += e;
+      moment += (static_cast<double>(i) - static_cast<double>(onset)) * e;
+    }
+    if (!(total > 0)) continue;
+    DirectImage image;
+    image.centre = moment / total;
+    double early = 0;
+    for (size_t i = 0; i < std::min(onset, n); ++i) {
+      early += std::isfinite(level[i]) ? std::pow(10.0, level[i] / 10) : 0.0;
+      if (early > kSpreadResidue * total) {
+        image.spread = onset - i;
+        break;
+      }
+    }
+    images[band] = image;
+  }
+  return images;
+}
 
 struct Prepared {
   ReverbHandle handle;
@@ -163,7 +231,11 @@ std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<doub
   return doubts;
 }
 
-BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const ReverbOptions& options) {
+// lateOnset: samples by which this analysis puts the onset after the one the
+// direct image was found with (1 for an ensemble, whose onset lies one sample
+// after its members').
+BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const ReverbOptions& options,
+                    const DirectImage& image, int lateOnset) {
   const int32_t maxLength = getMaxImpulseLength(handle);
   const size_t capacity = static_cast<size_t>(std::max(maxLength, 0)) + 2;
   std::vector<double> level(capacity, kNaN), decay(capacity, kNaN);
@@ -190,8 +262,15 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
   const size_t onsetIndex = static_cast<size_t>(std::clamp<int64_t>(-r.onsetOffset, 0, std::ssize(level)));
   const std::vector<double> decayPart(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex), level.end());
   r.endLevelDb = lastTenthLevelDb(decayPart);
+  // The direct sound's spread before the onset and its centre, as the image
+  // of an impulse arriving at the onset lies in this band.
+  DirectSound direct;
+  const size_t spread = std::min(onsetIndex, image.spread + static_cast<size_t>(lateOnset));
+  direct.spreadDb.assign(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex - spread),
+                         level.begin() + static_cast<std::ptrdiff_t>(onsetIndex));
+  direct.centre = image.centre - lateOnset;
   if (r.status == 0) {
-    r.energy = energyParameters(decayPart, decay.size(), r.noiseLevelDb, r.tailModelDb, fs);
+    r.energy = energyParameters(decayPart, decay.size(), r.noiseLevelDb, r.tailModelDb, fs, direct);
   }
   if (r.status == 0 && r.noiseLevelDb < kNoFloorDb) {
     // The window ends in digital silence or the response is noise-free: the
@@ -209,7 +288,7 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
       decay = plain.decayCurveDb;
       // No floor: nothing to subtract, no tail; the window holds the decay.
       const double noTail[2] = {kNaN, kNaN};
-      r.energy = energyParameters(decayPart, decayPart.size(), kNaN, noTail, fs);
+      r.energy = energyParameters(decayPart, decayPart.size(), kNaN, noTail, fs, direct);
     }
   }
   if (bandEvaluated(r)) r.doubts = doubtsAbout(r, options.ranges);
@@ -281,11 +360,16 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
 
   // Everything from the first handle to the last delete holds the lock.
   const LibraryLock lock = lockLibrary();
+  const std::map<int, DirectImage> images = directImages(options, rate);
+  const auto imageOf = [&images](int band) {
+    const auto found = images.find(band);
+    return found == images.end() ? DirectImage{} : found->second;
+  };
   std::vector<Prepared> prepared;
   prepared.reserve(inputs.size());
   for (const Response& in : inputs) prepared.push_back(prepare(in, options));
 
-  const auto evaluateAll = [&](int32_t handle, ImpulseResult& result) {
+  const auto evaluateAll = [&](int32_t handle, ImpulseResult& result, int lateOnset) {
     const auto step = [&](int band) {
       if (options.progress) {
         options.progress(done++, steps,
@@ -294,17 +378,18 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     };
     for (int band = options.bands.firstBand; band <= options.bands.lastBand; ++band) {
       step(band);
-      result.bands.push_back(evaluate(handle, band, blockLength, rate, options));
+      result.bands.push_back(evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset));
     }
     if (options.parameters) {
       for (int band : {kBandA, kBandZ}) {
         step(band);
-        result.broadband.push_back(evaluate(handle, band, blockLength, rate, options));
+        result.broadband.push_back(
+            evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset));
       }
     }
   };
   for (Prepared& p : prepared) {
-    evaluateAll(p.handle.get(), p.result);
+    evaluateAll(p.handle.get(), p.result, 0);
     report.positions.push_back(p.result);
   }
   if (withEnsemble) {
@@ -323,7 +408,7 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     ImpulseResult mean;
     mean.name = "mean";
     mean.sampleRate = rate;
-    evaluateAll(ensemble.get(), mean);
+    evaluateAll(ensemble.get(), mean, 1);
     report.ensemble = std::move(mean);
   }
   if (options.progress) options.progress(steps, steps, "done");

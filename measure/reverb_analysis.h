@@ -60,8 +60,9 @@ struct BandResult {
   double noiseLevelDb = 0;         // re the band's peak; NaN when no noise floor was found
   double peakLevelDb = 0;          // absolute, dB re full scale squared
   double tailModelDb[2] = {0, 0};  // late-decay model at the onset and at the crosspoint
-  // C50, C80, D50, Ts of the energy the decay curve integrates (see
-  // energy_parameters.h); NaN where the band gave no times.
+  // C50, C80, D50, Ts of the energy the decay curve integrates and of the
+  // direct sound's band energy before the onset, with the band's direct sound
+  // as time 0 (see energy_parameters.h); NaN where the band gave no times.
   EnergyParameters energy = noEnergyParameters();
   // Curves as means over blocks of ReverbReport::blockSeconds, block 0
   // starting at the onset of the direct sound. The level curve (dB re the

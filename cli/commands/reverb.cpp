@@ -122,8 +122,9 @@ Command addReverbCommand(CLI::App& app) {
   sub->add_flag(
       "--parameters", a->parameters,
       "Also the ISO 3382-1 energy parameters per band and broadband (A-weighted 'A', unfiltered 'Z'): "
-      "clarity C50 and C80 in dB, definition D50 in %, centre time Ts in ms, from the onset of the "
-      "direct sound (time 0). They integrate what the decay curve integrates: each sample's energy less "
+      "clarity C50 and C80 in dB, definition D50 in %, centre time Ts in ms, with the band's direct "
+      "sound as time 0 (its energy that the time-reversed band filter spreads before the onset counts as "
+      "early). They integrate what the decay curve integrates: each sample's energy less "
       "the band's noise level up to the crosspoint, and the exponential tail of the late-decay model "
       "beyond it; a band without a noise floor ('plain') integrates its measured energy to the end of "
       "the window. The table shows them in a second table per file; CSV adds the columns c50_db, "
