@@ -22,9 +22,10 @@ namespace tavrix::measure {
 constexpr double kSweepBandDb = 40;
 
 // The response starts this long before its direct sound: the decay
-// analysis's window opens 0.1 s before the onset, and harmonic distortion
-// products, which the deconvolution of an exponential sweep puts in front of
-// the linear response, stay outside for any sweep of 1 s or more.
+// analysis's window opens 0.1 s before the onset. The harmonic distortion
+// products of an exponential sweep lie in front of the linear response, the
+// second by the time the sweep takes for an octave, so they stay outside
+// when that is 0.1 s or more (a sweep of 1 s or more over 20 Hz to 20 kHz).
 constexpr double kResponseLeadSeconds = 0.1;
 
 struct Deconvolution {
