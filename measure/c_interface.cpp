@@ -17,6 +17,7 @@
 #include "reverb_analysis.h"
 #include "status_messages.h"
 #include "sti_analysis.h"
+#include "sweep_deconvolution.h"
 #include "tavrix_measure.h"
 
 using namespace tavrix::measure;
@@ -94,6 +95,15 @@ struct DistortionStore {
 struct DistortionHolder {
   tvm_distortion_report c;
   DistortionStore* store;
+};
+
+struct ImpulseStore {
+  Deconvolution result;
+  Texts texts;
+};
+struct ImpulseHolder {
+  tvm_impulse c;
+  ImpulseStore* store;
 };
 
 tvm_band_result bandOf(const BandResult& b, const ReverbOptions& o, Texts& texts) {
@@ -375,6 +385,51 @@ TVM_API int32_t tvm_analyse_distortion(const double* response, int64_t length, d
 TVM_API void tvm_free_distortion_report(tvm_distortion_report* report) {
   if (report == nullptr) return;
   auto* holder = reinterpret_cast<DistortionHolder*>(report);
+  delete holder->store;
+  delete holder;
+}
+
+TVM_API int32_t tvm_deconvolve(const double* recording, int64_t n, int32_t rate, const double* sweep,
+                               int64_t m, int32_t sweep_rate, tvm_impulse** out) {
+  return guarded([&] {
+    require(out != nullptr, "a place for the impulse response is needed");
+    *out = nullptr;
+    require(recording != nullptr && n >= 1,
+            "the deconvolution needs a recording (a pointer and a length of at least 1)");
+    require(sweep != nullptr && m >= 1,
+            "the deconvolution needs the sweep that was played (a pointer and a length of at least 1)");
+    AudioView rec, played;
+    rec.name = "recording";
+    rec.samples = recording;
+    rec.length = static_cast<size_t>(n);
+    rec.sampleRate = rate;
+    played.name = "sweep";
+    played.samples = sweep;
+    played.length = static_cast<size_t>(m);
+    played.sampleRate = sweep_rate;
+    auto store = std::make_unique<ImpulseStore>();
+    store->result = deconvolveSweep(rec, played);
+    const Deconvolution& d = store->result;
+    auto holder = std::make_unique<ImpulseHolder>();
+    tvm_impulse& c = holder->c;
+    c.samples = store->result.response.data();
+    c.length = static_cast<int64_t>(d.response.size());
+    c.sample_rate = d.sampleRate;
+    c.direct_index = static_cast<int64_t>(d.directIndex);
+    c.lead_s = d.leadSeconds;
+    c.latency_s = d.latencySeconds;
+    c.band_low_hz = d.bandLowHz;
+    c.band_high_hz = d.bandHighHz;
+    c.note_count = static_cast<int32_t>(d.notes.size());
+    c.notes = store->texts.keep(d.notes);
+    holder->store = store.release();
+    *out = &holder.release()->c;
+  });
+}
+
+TVM_API void tvm_free_impulse(tvm_impulse* impulse) {
+  if (impulse == nullptr) return;
+  auto* holder = reinterpret_cast<ImpulseHolder*>(impulse);
   delete holder->store;
   delete holder;
 }

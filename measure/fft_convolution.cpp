@@ -38,6 +38,13 @@ void fft(std::vector<Complex>& x, bool inverse) {
   }
 }
 
+// exp(-2 pi j k / n) for k = 0 .. n / 2, each from its own accurate root.
+std::vector<Complex> halfTurnRoots(size_t n) {
+  std::vector<Complex> w(n / 2 + 1);
+  for (size_t k = 0; k <= n / 2; ++k) w[k] = std::polar(1.0, -2 * std::numbers::pi * k / n);
+  return w;
+}
+
 }  // namespace
 
 std::vector<double> convolve(const std::vector<double>& a, const std::vector<double>& b) {
@@ -90,6 +97,51 @@ std::vector<double> powerSpectrum(const std::vector<double>& x, size_t n) {
   std::vector<double> out(n / 2 + 1);
   for (size_t k = 0; k < out.size(); ++k) out[k] = std::norm(a[k]);
   return out;
+}
+
+// A real sequence of n samples travels as n / 2 complex ones, z[i] = x[2i] +
+// j x[2i + 1]. With E and O the spectra of the even and the odd samples,
+// Z = E + j O, and both separate by conjugate symmetry; then
+// X(k) = E(k) + w^k O(k) and X(n/2 - k)* = E(k) - w^k O(k), w = exp(-2 pi j / n).
+std::vector<Complex> realForward(const double* x, size_t length, size_t n) {
+  const size_t half = n / 2;
+  std::vector<Complex> z(half);
+  for (size_t i = 0; i < std::min(length, n); ++i) {
+    if (i % 2 == 0) {
+      z[i / 2].real(x[i]);
+    } else {
+      z[i / 2].imag(x[i]);
+    }
+  }
+  fft(z, false);
+  const std::vector<Complex> w = halfTurnRoots(n);
+  std::vector<Complex> X(half + 1);
+  for (size_t k = 0; k <= half; ++k) {
+    const Complex p = z[k % half], q = std::conj(z[(half - k % half) % half]);
+    const Complex even = (p + q) * 0.5, odd = (p - q) * Complex(0, -0.5);
+    X[k] = even + w[k] * odd;
+  }
+  return X;
+}
+
+std::vector<double> realInverse(const std::vector<Complex>& X, size_t n) {
+  const size_t half = n / 2;
+  const std::vector<Complex> w = halfTurnRoots(n);
+  std::vector<Complex> z(half);
+  for (size_t k = 0; k < half; ++k) {
+    // Bins 0 and n / 2 of a real sequence are real.
+    const Complex a = k == 0 ? Complex(X[0].real(), 0) : X[k];
+    const Complex b = k == 0 ? Complex(X[half].real(), 0) : std::conj(X[half - k]);
+    const Complex even = (a + b) * 0.5, odd = (a - b) * 0.5 / w[k];
+    z[k] = even + Complex(0, 1) * odd;
+  }
+  fft(z, true);
+  std::vector<double> x(n);
+  for (size_t i = 0; i < half; ++i) {
+    x[2 * i] = z[i].real() / static_cast<double>(half);
+    x[2 * i + 1] = z[i].imag() / static_cast<double>(half);
+  }
+  return x;
 }
 
 }  // namespace tavrix::measure

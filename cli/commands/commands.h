@@ -23,8 +23,10 @@ Command addSpectrumCommand(CLI::App& app);
 Command addCalibrateCommand(CLI::App& app);
 
 // The --channel option of commands that read audio files: 1-based, so 0 and
-// negative numbers are usage errors (readAudio checks the upper end).
-void addChannelOption(CLI::App* command, int& channel);
+// negative numbers are usage errors (readAudio checks the upper end). Another
+// name and help text serve a second file's channel.
+void addChannelOption(CLI::App* command, int& channel, const std::string& name = "--channel",
+                      const std::string& help = "Channel of a multichannel file (1 = first)");
 
 // Parses "a,b,c" into numbers; a bad list is a usage error naming the option.
 std::vector<double> parseNumberList(const std::string& text, const std::string& option);

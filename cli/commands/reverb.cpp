@@ -39,7 +39,7 @@ constexpr double kThirdLow = 100, kThirdHigh = 10000;
 
 }  // namespace
 
-void addChannelOption(CLI::App* command, int& channel) {
+void addChannelOption(CLI::App* command, int& channel, const std::string& name, const std::string& help) {
   const CLI::Validator fromOne(
       [](std::string& text) {
         size_t used = 0;
@@ -53,7 +53,7 @@ void addChannelOption(CLI::App* command, int& channel) {
         return std::string();
       },
       "N >= 1");
-  command->add_option("--channel", channel, "Channel of a multichannel file (1 = first)")->check(fromOne);
+  command->add_option(name, channel, help)->check(fromOne);
 }
 
 std::vector<double> parseNumberList(const std::string& text, const std::string& option) {

@@ -13,6 +13,7 @@
 #include "output.h"
 #include "status_messages.h"
 #include "svg_plot.h"
+#include "sweep_deconvolution.h"
 #include "sweep_options.h"
 #include "tavrix.h"
 
@@ -25,6 +26,19 @@ namespace {
 // Longest sweep the library synthesises, and its tail limits, in seconds.
 constexpr double kMaxSweepSeconds = 180;
 constexpr double kMinTailSeconds = 1, kMaxTailSeconds = 32;
+
+// The playback file's silence in front of the sweep, and how much later the
+// direct sound may arrive before the sound card's latency is worth a warning:
+// the analysis window of `reverb --length --tail` ends about tail + 0.5 s
+// after the direct sound, and a recording no longer than the playback file
+// holds the complete response only up to tail + 1.2 s after the sweep starts.
+constexpr double kPlaybackLeadSeconds = 0.2;
+constexpr double kLatencyWarningSeconds = 1;
+
+// The options that describe the tool's own sweep, meaningless with --sweep.
+constexpr const char* kOwnSweepOptions[] = {"--rate", "--from", "--to", "--length", "--tail", "--fade"};
+
+std::string milliseconds(double seconds) { return fixed(seconds * 1000, 1) + " ms"; }
 
 std::string hz(double v) {
   char text[32];
@@ -52,6 +66,74 @@ std::pair<int, int> parseHarmonics(const std::string& text) {
     usageError("--harmonics " + text + ": give a range such as 2..5 (from 2 up to at most 10)");
   }
   return {static_cast<int>(first), static_cast<int>(last)};
+}
+
+// The file given with --sweep and its channel (0: a mono file's only one).
+struct SweepFile {
+  std::string path;
+  int channel = 0;
+};
+
+// `ir --sweep`: the recording deconvolved with the file that was played.
+void deconvolveWithFile(const CLI::App& command, const std::string& in, int channel,
+                        const SweepFile& sweepFile, bool distortion, double gainDb, const std::string& out) {
+  if (sweepFile.path.empty()) usageError("--sweep-channel belongs to --sweep; add the sweep file");
+  for (const char* name : kOwnSweepOptions) {
+    if (command.get_option(name)->count() > 0) {
+      usageError(std::string(name) +
+                 " describes the tool's own sweep; with --sweep the file is the sweep: leave it out");
+    }
+  }
+  if (distortion) {
+    usageError(
+        "--distortion needs the tool's own sweep, whose frequencies and length place the harmonics; "
+        "leave out --sweep and give the sweep options");
+  }
+  const std::string& sweepPath = sweepFile.path;
+  Progress progress("ir step", 3);
+  progress.step(1, "reading " + in);
+  Audio rec = readAudio(in, channel);
+  progress.step(2, "reading " + sweepPath);
+  const Audio sweep = readAudio(sweepPath, sweepFile.channel);
+  const double g = std::pow(10.0, gainDb / 20);
+  for (double& s : rec.samples) s *= g;
+  progress.step(3, "deconvolution");
+  const Deconvolution d = deconvolveSweep(viewOf(in, rec), viewOf(sweepPath, sweep));
+  writeFloatWav(out, d.response, d.sampleRate);
+  progress.done();
+  for (const std::string& note : d.notes) std::printf("%s\n", note.c_str());
+  const double seconds = static_cast<double>(d.response.size()) / d.sampleRate;
+  std::printf("wrote %s: %zu samples at %d Hz (%s s), from %s s before the direct sound to %s s after it\n",
+              out.c_str(), d.response.size(), d.sampleRate, fixed(seconds, 2).c_str(),
+              fixed(d.leadSeconds, 2).c_str(), fixed(seconds - d.leadSeconds, 2).c_str());
+  std::printf("latency found: %s (the direct sound re the start of %s, played as the recording started)\n",
+              milliseconds(d.latencySeconds).c_str(), sweepPath.c_str());
+  // The response holds the linear decay alone: no sweep to leave out, no
+  // distortion products or padding at its end.
+  std::printf("analyse it with: tavrix reverb %s (no --length or --tail needed)\n", out.c_str());
+}
+
+// The tool's own sweep: the direct sound belongs 0.2 s into the response,
+// where the playback file's silence puts it. Much later means latency.
+void warnOfLatency(const std::vector<double>& response, size_t recorded, size_t sweepLength, double rate) {
+  const size_t searched = std::min(recorded, response.size());
+  size_t direct = 0;
+  for (size_t i = 1; i < searched; ++i)
+    if (std::fabs(response[i]) > std::fabs(response[direct])) direct = i;
+  const double arrival = static_cast<double>(direct) / rate;
+  if (arrival <= kPlaybackLeadSeconds + kLatencyWarningSeconds) return;
+  // Lags up to the recording's length less the sweep's hold the whole sweep's response.
+  const double complete = static_cast<double>(recorded - sweepLength) / rate - arrival;
+  const std::string reach =
+      complete > 0 ? "the recording holds the complete response only " + fixed(complete, 2) + " s beyond it"
+                   : "the recording ends before the sweep's end reaches it";
+  std::fprintf(stderr,
+               "tavrix: warning: the direct sound arrives %s s into the recording, not near the %s s at "
+               "which the playback file's silence puts it (latency found: %s); %s. Give the playback file "
+               "with --sweep "
+               "(and no sweep options) to cut the response around the direct sound, or record longer\n",
+               fixed(arrival, 3).c_str(), fixed(kPlaybackLeadSeconds, 1).c_str(),
+               milliseconds(arrival - kPlaybackLeadSeconds).c_str(), reach.c_str());
 }
 
 }  // namespace
@@ -143,7 +225,8 @@ Command addIrCommand(CLI::App& app) {
   CLI::App* sub = app.add_subcommand(
       "ir",
       "Turn a recording of the sweep into an impulse response (32-bit float WAV). Give the sweep options "
-      "used for the playback file; --rate defaults to the recording's rate. With --distortion, also the "
+      "used for the playback file (--rate defaults to the recording's rate), or the file that was played "
+      "with --sweep, whatever program made it. With --distortion, also the "
       "loudspeaker's harmonic distortion from the same response: the deconvolution of an exponential "
       "sweep puts harmonic k's response T ln k / ln(to/from) before the linear one (wrapped around the "
       "end); each is cut with one window (as long as the gap between the two highest harmonics asked "
@@ -152,6 +235,14 @@ Command addIrCommand(CLI::App& app) {
       "%. A harmonic that would lie above --to is not measured ('-'), and THD then neither.");
   sub->add_option("RECORDING", *in, "Recorded sweep (WAV, FLAC, ...)")->required();
   sub->add_option("-o,--output", *out, "Impulse response file to write")->required();
+  auto sweepFile = std::make_shared<SweepFile>();
+  sub->add_option("--sweep", sweepFile->path,
+                  "The sweep file that was played, made by any program (WAV, FLAC, ...): the recording is "
+                  "divided by its spectrum (regularised outside its band) instead of the tool's own sweep, "
+                  "the latency is reported, and the response is cut from 0.1 s before its direct sound to "
+                  "the end of its linear part, so that `reverb` needs no --length or --tail");
+  addChannelOption(sub, sweepFile->channel, "--sweep-channel",
+                   "Channel of a multichannel --sweep file (1 = first)");
   CLI::Option* rate = addSweepOptions(sub, *o);
   sub->add_option("--gain", *gain, "Gain in dB applied to the recording")->capture_default_str();
   addChannelOption(sub, *channel);
@@ -163,14 +254,18 @@ Command addIrCommand(CLI::App& app) {
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
   sub->add_option("--plot", d->plot, "Write the harmonics and THD over frequency as an SVG picture");
-  return {sub, [o, in, out, gain, channel, rate, d] {
+  return {sub, [sub, o, in, out, gain, channel, rate, d, sweepFile] {
             const std::pair<int, int> harmonics = parseHarmonics(d->harmonics);
             if (!d->on && (!d->plot.empty() || d->format != "table")) {
               usageError("--plot and --format belong to --distortion; add it");
             }
+            checkFinite(*gain, "--gain");
+            if (!sweepFile->path.empty() || sweepFile->channel != 0) {
+              deconvolveWithFile(*sub, *in, *channel, *sweepFile, d->on, *gain, *out);
+              return;
+            }
             // Machine-readable distortion reports keep stdout to themselves.
             FILE* notes = d->on && d->format != "table" ? stderr : stdout;
-            checkFinite(*gain, "--gain");
             // A long sweep takes a while to read and to deconvolve.
             Progress progress("ir step", 3);
             progress.step(1, "reading " + *in);
@@ -207,11 +302,13 @@ Command addIrCommand(CLI::App& app) {
             // the sweep's durations let the decay analysis stop before it.
             std::fprintf(notes, "analyse it with: tavrix reverb %s --length %s --tail %s\n", out->c_str(),
                          hz(o->length).c_str(), hz(o->tail).c_str());
-            if (!d->on) return;
             std::vector<double> response(static_cast<size_t>(nfft));
             if (getImpulseResponse(h.get(), response.data()) != 0) {
               processingError(*in + ": the library returned no impulse response");
             }
+            std::fflush(notes);
+            warnOfLatency(response, rec.samples.size(), static_cast<size_t>(sweepLength), o->rate);
+            if (!d->on) return;
             const DistortionResult result = analyseDistortion(response, {o->rate, o->from, o->to, o->length},
                                                               harmonics.first, harmonics.second);
             std::fflush(notes);

@@ -17,6 +17,8 @@
  *   - ensembles of positions and the warning when their levels differ;
  *   - the speech transmission index with its corrections, the harmonic
  *     distortion of a sweep measurement;
+ *   - the impulse response of a recording made with any sweep file, cut
+ *     around its direct sound;
  *   - the words of every result and every failure.
  *
  * Conventions
@@ -309,6 +311,47 @@ TVM_API int32_t tvm_analyse_distortion(const double* response, int64_t length, d
                                        double to_hz, double sweep_seconds, int32_t first_harmonic,
                                        int32_t last_harmonic, tvm_distortion_report** out);
 TVM_API void tvm_free_distortion_report(tvm_distortion_report* report);
+
+/* ---- Deconvolution of a recorded sweep ------------------------------------ */
+typedef struct tvm_impulse {
+  /* length values at sample_rate: from lead_s before the direct sound to the
+     end of the linear response the recording holds in full (its length less
+     the sweep's). tvm_analyse_reverb analyses it as it is, with no sweep or
+     tail durations. */
+  double* samples;
+  int64_t length;
+  int32_t sample_rate;  /* the recording's */
+  int64_t direct_index; /* the direct sound (the largest magnitude) in samples */
+  double lead_s;        /* direct_index / sample_rate */
+  /* The direct sound re the sweep's first sample, playback and recording
+     started together: the latency of the sound card and the way through
+     the air. */
+  double latency_s;
+  /* The band in which the division by the sweep's spectrum is exact: where
+     that spectrum (smoothed over a sixth of an octave) lies within 40 dB of
+     its maximum. Outside it the response is regularised towards zero. */
+  double band_low_hz, band_high_hz;
+  int32_t note_count;
+  const char* const* notes; /* what was done (resampling, silence left out), one sentence each */
+} tvm_impulse;
+
+/* The impulse response of recording[0..n-1] at rate Hz, made with the sweep
+   sweep[0..m-1] at sweep_rate Hz that was played (any excitation: another
+   program's sweep, or a playback file with its silence). The sweep is
+   resampled to the recording's rate when they differ, and the samples more
+   than 80 dB below its peak at its two ends are left out. The recording's
+   spectrum is divided by the sweep's, regularised outside the sweep's band
+   so that frequencies the sweep never excited do not amplify noise:
+   H = Y X* / (|X|^2 + eps(f)).
+   Failures: TVM_BAD_ARGUMENT (null pointers, a length below 1, a rate
+   outside 1000..768000 Hz, a sample that is not finite, a recording shorter
+   than the sweep, a direct sound too late for the recording to hold the rest
+   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros),
+   TVM_INTERNAL (out of memory, the resampler). Thread-safe: it does not use
+   libtavrix. Free *out with tvm_free_impulse. */
+TVM_API int32_t tvm_deconvolve(const double* recording, int64_t n, int32_t rate, const double* sweep,
+                               int64_t m, int32_t sweep_rate, tvm_impulse** out);
+TVM_API void tvm_free_impulse(tvm_impulse* impulse);
 
 #ifdef __cplusplus
 }

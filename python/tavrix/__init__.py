@@ -20,6 +20,7 @@ TAVRIX_LIBRARY names one.
 """
 
 from ._audio import Audio, read_audio, read_wav
+from ._deconvolve import ImpulseResponse, deconvolve
 from ._distortion import Distortion, DistortionBand, distortion
 from ._library import (
     BAD_POINTS_PER_OCTAVE,
@@ -48,9 +49,9 @@ __version__ = "0.1.0"
 
 __all__ = [
     "Audio", "ArgumentError", "BandReverberation", "BandTable", "Distortion", "DistortionBand", "FileError",
-    "FilterBank", "LibraryNotFoundError", "NotReadyError", "Reverberation", "Source", "StiResult", "Sweep",
-    "TableFullError", "TavrixError", "band_frequency", "calibrate_wav", "distortion", "layer_path",
-    "library_path", "read_audio", "read_wav", "reverberation", "spectrum", "sti", "write_wav",
+    "FilterBank", "ImpulseResponse", "LibraryNotFoundError", "NotReadyError", "Reverberation", "Source", "StiResult",
+    "Sweep", "TableFullError", "TavrixError", "band_frequency", "calibrate_wav", "deconvolve", "distortion",
+    "layer_path", "library_path", "read_audio", "read_wav", "reverberation", "spectrum", "sti", "write_wav",
     "OK", "FAILED", "BAD_POINTS_PER_OCTAVE", "UNSUPPORTED_FORMAT", "BAD_RANGE", "NO_DECAY", "NO_CROSSPOINT",
     "NO_TAIL_FIT", "TOO_SHORT",
 ]

@@ -93,8 +93,14 @@ class tvm_distortion_report(_C.Structure):
                 ("bands", _C.POINTER(tvm_distortion_band))]
 
 
+class tvm_impulse(_C.Structure):
+    _fields_ = [("samples", _pd), ("length", _i64), ("sample_rate", _i32), ("direct_index", _i64), ("lead_s", _dbl),
+                ("latency_s", _dbl), ("band_low_hz", _dbl), ("band_high_hz", _dbl), ("note_count", _i32),
+                ("notes", _strings)]
+
+
 STRUCTURES = [tvm_audio, tvm_response, tvm_reverb_options, tvm_band_result, tvm_source_result, tvm_reverb_report,
-              tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report]
+              tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report, tvm_impulse]
 
 _P = _C.POINTER
 _PROTOTYPES = {
@@ -113,6 +119,8 @@ _PROTOTYPES = {
     "tvm_analyse_distortion": (_i32, [_pd, _i64, _dbl, _dbl, _dbl, _dbl, _i32, _i32,
                                       _P(_P(tvm_distortion_report))]),
     "tvm_free_distortion_report": (None, [_P(tvm_distortion_report)]),
+    "tvm_deconvolve": (_i32, [_pd, _i64, _i32, _pd, _i64, _i32, _P(_P(tvm_impulse))]),
+    "tvm_free_impulse": (None, [_P(tvm_impulse)]),
 }
 
 
