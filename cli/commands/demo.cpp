@@ -113,7 +113,8 @@ Command addDemoCommand(CLI::App& app) {
             options.sweepDuration = sweep.length;
             options.tailDuration = sweep.tail;
             options.keepSilence = true;
-            const ReverbReport report = measureReverberation({{"ir.wav", ir.data(), ir.size(), fs, 0.0, ""}}, options);
+            const ReverbReport report =
+                measureReverberation({{"ir.wav", ir.data(), ir.size(), fs, 0.0, ""}}, options);
             const ImpulseResult& measured = report.positions.front();
             writeTextFile(joinPath(*outDir, "decay.svg"),
                           decayPlotSvg("Demo room: decay curves per octave band", measured, options,

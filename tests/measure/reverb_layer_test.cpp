@@ -63,10 +63,7 @@ TEST(LayerReverb, HallGivesItsTimesPerBandAndCurvesOnTheirTimeScale) {
 }
 
 // One noise decay scatters by a few tenths of a decibel in C80: the mean of
-// four positions (the ensemble's mean band energy) is compared. The
-// time-reversed band filter spreads the sharp onset backwards by about one
-// over its bandwidth, which takes that share of the early energy before time
-// 0 (about 2 % of D50 at 250 Hz for a decay of 1.2 s, half of that here).
+// four positions (the ensemble's mean band energy) is compared.
 TEST(LayerReverb, EnsembleEnergyParametersFollowTheClosedForms) {
   std::vector<tvm_response> positions;
   for (unsigned seed = 1; seed <= 4; ++seed) positions.push_back(responseOf(hall(seed)));
