@@ -35,6 +35,12 @@ std::string noiseText(const BandResult& b) {
   return bandEvaluated(b) && !std::isfinite(b.noiseLevelDb) ? "none" : fixed(b.noiseLevelDb, 1);
 }
 
+std::string joinedDoubts(const BandResult& b) {
+  std::string text;
+  for (const std::string& d : b.doubts) text += (text.empty() ? "" : "; ") + d;
+  return text;
+}
+
 nlohmann::json number(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr); }
 
 // The bands of a source as reported: the fractional-octave bands, then with
@@ -120,7 +126,16 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
                              noiseText(b), fixed(b.peakLevelDb, 1), resultLabel(b)});
       table.add(row);
     }
-    out += table.render() + "\n";
+    out += table.render();
+    // Why a band is doubtful, under the table that marks it.
+    for (const BandResult* b : reported(*r)) {
+      if (bandEvaluated(*b) && !b->doubts.empty()) {
+        out += "  " + bandLabel(options.bands.resolution, b->band, options.bandScale) + " doubtful: ";
+        for (size_t k = 0; k < b->doubts.size(); ++k) out += (k > 0 ? "; " : "") + b->doubts[k];
+        out += "\n";
+      }
+    }
+    out += "\n";
     if (options.parameters) {
       TextTable energy({"band", "C50 dB", "C80 dB", "D50 %", "Ts ms", "status"});
       for (const BandResult* b : reported(*r)) {
@@ -140,7 +155,7 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
   for (double range : options.ranges) header.push_back(rangeName(range).append("_s"));
   for (double range : options.ranges) header.push_back(std::string("r2_").append(rangeName(range)));
   header.insert(header.end(), {"dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db",
-                               "status", "result", "status_text"});
+                               "status", "result", "status_text", "doubts"});
   if (options.parameters) header.insert(header.end(), {"c50_db", "c80_db", "d50_percent", "ts_ms"});
   const auto line = [](const std::vector<std::string>& fields) {
     std::string text;
@@ -163,7 +178,7 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
       for (double q : b.fitQuality) row.push_back(csvNumber(q));
       row.insert(row.end(), {csvNumber(b.dynamicRange), csvNumber(b.curvature), csvNumber(b.noiseLevelDb),
                              csvNumber(b.peakLevelDb), std::to_string(b.status), csvField(resultLabel(b)),
-                             csvField(resultSentence(b))});
+                             csvField(resultSentence(b)), csvField(joinedDoubts(b))});
       if (options.parameters) {
         row.insert(row.end(), {csvNumber(b.energy.c50Db), csvNumber(b.energy.c80Db),
                                csvNumber(b.energy.d50Percent), csvNumber(b.energy.tsMs)});

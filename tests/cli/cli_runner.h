@@ -67,11 +67,20 @@ inline int lineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
+// Fields of a line; an empty last field (a line ending in the separator)
+// counts. Lines of a text: the ones its line breaks end.
 inline std::vector<std::string> split(const std::string& text, char sep) {
   std::vector<std::string> fields;
-  std::istringstream s(text);
-  for (std::string f; std::getline(s, f, sep);) fields.push_back(f);
+  size_t start = 0;
+  for (size_t end; (end = text.find(sep, start)) != std::string::npos; start = end + 1)
+    fields.push_back(text.substr(start, end - start));
+  fields.push_back(text.substr(start));
   return fields;
+}
+inline std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> all = split(text, '\n');
+  if (!all.empty() && all.back().empty()) all.pop_back();
+  return all;
 }
 
 // A diffuse decay: silence up to `start`, a direct sound there, then white

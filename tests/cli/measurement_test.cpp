@@ -27,7 +27,7 @@ TEST(CliDemo, MeasuresTheRoomsReverberationTimesAndWritesItsFiles) {
   // Rows look like "250 Hz  1.30  1.34  1.34  1.30  0.9990  61.1  -3.0  ok":
   // band, true T60, EDT, T20, T30, ...
   std::map<std::string, std::array<double, 4>> rows;
-  for (const std::string& line : split(r.out, '\n')) {
+  for (const std::string& line : lines(r.out)) {
     std::istringstream f(line);
     std::string value, unit;
     std::array<double, 4> row{};

@@ -171,11 +171,12 @@ TEST(LayerReverb, PositionsMoreThanTenDecibelsApartAreWarnedAbout) {
   }
 }
 
-// ISO 3382 practice doubts a range from -5 dB whose line fits with r2 below
-// 0.98, and a curvature (T30 over T20) beyond 10 % either way; the early
-// decay is not expected to be straight. This decay's 500 Hz band curves by
-// 10.4 % with straight ranges; its 125 Hz band fits T10 and T20 poorly and
-// its early decay worse.
+// A range is doubted when its non-linearity 1000 (1 - r2) exceeds 10 per
+// mille at 20 dB and more, 40 at 10 dB (the same scatter about a line takes a
+// quarter as much from r2 over twice the range), and a curvature (T30 over
+// T20) beyond 10 % either way; the early decay is not expected to be
+// straight. This decay's 500 Hz band curves by 10.4 % with straight ranges;
+// its 125 Hz band fits T10 and T20 poorly and its early decay worse.
 TEST(LayerReverb, DoubtsFollowTheFitOfEachRangeAndTheCurvature) {
   const double ranges[] = {0, 10, 20, 30};
   tvm_reverb_options o = defaultOptions();
@@ -185,16 +186,18 @@ TEST(LayerReverb, DoubtsFollowTheFitOfEachRangeAndTheCurvature) {
   const tvm_source_result& p = report->positions[0];
   ASSERT_EQ(p.band_count, 7);
   const tvm_band_result &low = p.bands[0], &curved = p.bands[2];
-  ASSERT_LT(low.r2[0], 0.98);
-  ASSERT_LT(low.r2[1], 0.98);
+  ASSERT_LT(low.r2[0], 0.96);
+  ASSERT_LT(low.r2[1], 0.96);
   ASSERT_GT(std::fabs(curved.curvature_percent), 10);
   ASSERT_LT(std::fabs(curved.curvature_percent), 11);
   for (int b = 0; b < p.band_count; ++b) {
     const tvm_band_result& band = p.bands[b];
     SCOPED_TRACE(band.label);
     std::vector<std::string> expected;
+    const double limit[] = {0, 0.040, 0.010, 0.010};
     for (int k = 1; k < 4; ++k)
-      if (band.r2[k] < 0.98) expected.push_back(std::string("r2 of ") + report->range_names[k]);
+      if (1 - band.r2[k] > limit[k])
+        expected.push_back(std::string("non-linearity of ") + report->range_names[k]);
     if (std::fabs(band.curvature_percent) > 10) expected.push_back("curvature");
     ASSERT_EQ(band.doubt_count, static_cast<int32_t>(expected.size()));
     for (size_t k = 0; k < expected.size(); ++k)
