@@ -149,6 +149,7 @@ tvm_source_result sourceOf(const ImpulseResult& r, ReverbStore& s) {
   c.sample_rate = r.sampleRate;
   c.source_rate = r.sourceRate;
   c.silence_cut_s = r.silenceCutSeconds;
+  c.end_cut_s = r.endCutSeconds;
   c.lead_in_s = r.leadInSeconds;
   c.note_count = static_cast<int32_t>(r.notes.size());
   c.notes = s.texts.keep(r.notes);

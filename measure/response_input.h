@@ -40,12 +40,21 @@ struct Response {
   int sampleRate = 0;              // the rate analysed
   int sourceRate = 0;              // the response's own rate
   double silenceCutSeconds = 0;    // digital silence cut from the end
+  double endCutSeconds = 0;        // then an end far below the noise (a fade, a gate)
   std::vector<std::string> notes;  // what was done, one sentence each
 };
 
 // How many samples at the end of x are digital silence: magnitudes below the
 // format's quantisation step (0 for float files: exact zeros only).
 size_t trailingSilence(const double* x, size_t n, double quantisationStep);
+
+// How many samples at the end of x are neither response nor noise: a part
+// that lies far below the steady noise floor before it (a fade or a gate its
+// author applied, or the rounding-level remainder of a deconvolution after the
+// recording ended). 0 when the response does not end on a flat floor that then
+// drops, for example a noise-free simulated decay. dropDb returns how far the
+// cut part lies below that floor.
+size_t trailingDrop(const double* x, size_t n, int sampleRate, double& dropDb);
 
 // x resampled from one rate to another with libsoxr's very-high-quality
 // linear-phase filter (28-bit precision), time-aligned with the input.
@@ -57,7 +66,7 @@ struct ResponseOptions {
 };
 
 // The response as analysed: silence cut (before resampling, where the zeros
-// are still exact), then resampled to 48 kHz unless the options keep the
+// are still exact), an end far below the noise cut, then resampled to 48 kHz unless the options keep the
 // response's rate. A response of nothing but silence is a TVM_SILENT.
 Response prepareResponse(const AudioView& audio, const ResponseOptions& options);
 

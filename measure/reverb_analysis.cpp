@@ -151,6 +151,7 @@ Prepared prepare(const Response& input, const ReverbOptions& options) {
   p.result.sampleRate = input.sampleRate;
   p.result.sourceRate = input.sourceRate;
   p.result.silenceCutSeconds = input.silenceCutSeconds;
+  p.result.endCutSeconds = input.endCutSeconds;
   p.result.leadInSeconds = lead / fs;
   p.result.notes = input.notes;
   if (lead > 0) {

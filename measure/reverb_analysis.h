@@ -79,6 +79,7 @@ struct ImpulseResult {
   int sampleRate = 0;              // the rate analysed
   int sourceRate = 0;              // the file's rate
   double silenceCutSeconds = 0;    // digital silence cut from the end of the file
+  double endCutSeconds = 0;        // then an end far below the noise before it (a fade, a gate)
   double leadInSeconds = 0;        // silence put in front of the file
   std::vector<std::string> notes;  // what was done to the response, one sentence each
   std::vector<BandResult> bands;

@@ -88,6 +88,7 @@ nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) 
           {"source_sample_rate", r.sourceRate},
           {"resampled", r.sampleRate != r.sourceRate},
           {"silence_cut_s", r.silenceCutSeconds},
+          {"end_cut_s", r.endCutSeconds},
           {"lead_in_s", r.leadInSeconds},
           {"bands", bands}};
 }
@@ -111,7 +112,10 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
       out +=
           r->name + " (" + std::to_string(r->sourceRate) + " Hz" +
           (r->sampleRate != r->sourceRate ? ", analysed at " + std::to_string(r->sampleRate) + " Hz" : "") +
-          (r->silenceCutSeconds > 0 ? ", " + duration(r->silenceCutSeconds) + " of silence cut" : "") + ")\n";
+          (r->silenceCutSeconds > 0 ? ", " + duration(r->silenceCutSeconds) + " of silence cut" : "") +
+          (r->endCutSeconds > 0 ? ", " + duration(r->endCutSeconds) + " cut at the end below the noise"
+                                : "") +
+          ")\n";
     }
     std::vector<std::string> header{"band"};
     for (double range : options.ranges) header.push_back(rangeName(range) + " s");

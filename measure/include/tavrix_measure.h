@@ -226,6 +226,7 @@ typedef struct tvm_source_result {
   int32_t sample_rate;  /* analysed */
   int32_t source_rate;  /* the response's own */
   double silence_cut_s; /* digital silence cut from the end */
+  double end_cut_s;     /* then an end far below the steady noise before it (a fade, a gate) */
   double lead_in_s;     /* silence put in front */
   int32_t note_count;
   const char* const* notes; /* what was done to the response, one sentence each */

@@ -61,7 +61,7 @@ class tvm_band_result(_C.Structure):
 
 
 class tvm_source_result(_C.Structure):
-    _fields_ = [("name", _str), ("sample_rate", _i32), ("source_rate", _i32), ("silence_cut_s", _dbl),
+    _fields_ = [("name", _str), ("sample_rate", _i32), ("source_rate", _i32), ("silence_cut_s", _dbl), ("end_cut_s", _dbl),
                 ("lead_in_s", _dbl), ("note_count", _i32), ("notes", _strings), ("band_count", _i32),
                 ("bands", _C.POINTER(tvm_band_result))]
 

@@ -150,13 +150,14 @@ class BandTable:
 class Source:
     """The analysis of one response, or of the ensemble mean ("mean"):
     ``name``, ``sample_rate`` (analysed), ``source_rate`` (its own),
-    ``silence_cut_s``, ``lead_in_s``, ``notes`` (what was done to it) and
+    ``silence_cut_s``, ``end_cut_s`` (a faded or gated end cut), ``lead_in_s``, ``notes`` (what was done to it) and
     ``bands`` (a ``BandTable``)."""
 
     def __init__(self, s, range_names: Sequence[str], parameters: bool):
         self.name = text(s.name)
         self.sample_rate, self.source_rate = int(s.sample_rate), int(s.source_rate)
         self.silence_cut_s, self.lead_in_s = float(s.silence_cut_s), float(s.lead_in_s)
+        self.end_cut_s = float(s.end_cut_s)
         self.notes = texts(s.notes, s.note_count)
         self.bands = BandTable([BandReverberation(s.bands[i], range_names, parameters)
                                 for i in range(s.band_count)])
@@ -172,7 +173,8 @@ class Source:
     def as_dict(self) -> dict:
         """The source as the tool's JSON has it."""
         return {"name": self.name, "sample_rate": self.sample_rate, "source_sample_rate": self.source_rate,
-                "resampled": self.resampled, "silence_cut_s": self.silence_cut_s, "lead_in_s": self.lead_in_s,
+                "resampled": self.resampled, "silence_cut_s": self.silence_cut_s, "end_cut_s": self.end_cut_s,
+                "lead_in_s": self.lead_in_s,
                 "bands": [b.as_dict() for b in self.bands]}
 
     def __str__(self) -> str:

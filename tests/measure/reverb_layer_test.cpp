@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <numbers>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -271,6 +273,58 @@ TEST(LayerReverb, BandsWithoutANoiseFloorSaySo) {
   EXPECT_GT(noiseFree, 0);
   EXPECT_GT(plain, 0);
   EXPECT_GT(fellLittle, 0);
+}
+
+}  // namespace
+}  // namespace tavrix::test
+
+namespace tavrix::test {
+namespace {
+
+// An end far below the steady noise before it (an author's fade, a gate) holds
+// neither decay nor noise: it is cut, said, and the times are those of the
+// response without it. A floor to the end, or a noise-free decay without any
+// floor, keep every sample.
+TEST(LayerReverb, EndsFarBelowTheNoiseAreCutButFloorsAndCleanDecaysKept) {
+  constexpr int kRate = 48000;
+  const std::vector<double> room = decayingNoise(0.6, 2.0, 0.1, 21);
+  std::vector<double> faded = room;
+  const size_t fadeStart = static_cast<size_t>(1.5 * kRate), fadeLength = kRate / 20;
+  for (size_t i = fadeStart; i < faded.size(); ++i) {
+    const double k = static_cast<double>(i - fadeStart) / fadeLength;
+    faded[i] *= k < 1 ? 0.5 * (1 + std::cos(std::numbers::pi * k)) : 1e-9;  // the gate leaves -180 dB
+  }
+  const std::vector<double> byHand(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(fadeStart));
+  const ReverbReport cut = analyse({responseOf(faded)}, defaultOptions());
+  const ReverbReport reference = analyse({responseOf(byHand)}, defaultOptions());
+  ASSERT_TRUE(cut && reference);
+  const tvm_source_result &p = cut->positions[0], &q = reference->positions[0];
+  // The cut starts where the fade has taken 3 dB off the floor, 25 ms in.
+  EXPECT_NEAR(p.end_cut_s, 0.475, 0.011);
+  EXPECT_EQ(q.end_cut_s, 0);
+  ASSERT_GE(p.note_count, 1);
+  EXPECT_TRUE(contains(p.notes[0], "below the steady noise")) << p.notes[0];
+  for (int b = 0; b < p.band_count; ++b) {
+    SCOPED_TRACE(p.bands[b].label);
+    EXPECT_TRUE(p.bands[b].evaluated);
+    EXPECT_NEAR(p.bands[b].times_s[3], q.bands[b].times_s[3], 0.02 * q.bands[b].times_s[3]);
+    EXPECT_NEAR(p.bands[b].noise_level_db, q.bands[b].noise_level_db, 1.0);
+  }
+  // keep_silence keeps the faded end too.
+  tvm_reverb_options keep = defaultOptions();
+  keep.keep_silence = true;
+  EXPECT_EQ(analyse({responseOf(faded)}, keep)->positions[0].end_cut_s, 0);
+
+  std::vector<double> clean(static_cast<size_t>(2.0 * kRate), 0.0);
+  std::mt19937 random(3);
+  std::normal_distribution<double> gauss;
+  for (size_t i = kRate / 10; i < clean.size(); ++i)
+    clean[i] = gauss(random) * std::pow(10.0, -3.0 * static_cast<double>(i) / kRate / 0.3);
+  for (const std::vector<double>* x : std::vector<const std::vector<double>*>{&room, &clean}) {
+    const ReverbReport kept = analyse({responseOf(*x)}, defaultOptions());
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->positions[0].end_cut_s, 0);
+  }
 }
 
 }  // namespace
