@@ -150,6 +150,8 @@ tvm_source_result sourceOf(const ImpulseResult& r, ReverbStore& s) {
   c.source_rate = r.sourceRate;
   c.silence_cut_s = r.silenceCutSeconds;
   c.end_cut_s = r.endCutSeconds;
+  c.channel = r.channel;
+  c.channels = r.channels;
   c.lead_in_s = r.leadInSeconds;
   c.note_count = static_cast<int32_t>(r.notes.size());
   c.notes = s.texts.keep(r.notes);
@@ -175,6 +177,8 @@ AudioView viewOf(const tvm_response& r, const std::string& name) {
   v.length = static_cast<size_t>(r.length);
   v.sampleRate = r.sample_rate;
   v.quantisationStep = r.quantisation_step;
+  v.channel = r.channel;
+  v.channels = r.channels;
   return v;
 }
 

@@ -124,6 +124,8 @@ Response prepareResponse(const AudioView& audio, const ResponseOptions& options)
   r.name = audio.name;
   r.sourceRate = audio.sampleRate;
   r.sampleRate = audio.sampleRate;
+  r.channel = audio.channel;
+  r.channels = audio.channels;
   size_t length = audio.length;
   if (options.cutSilence) {
     const size_t silent = trailingSilence(audio.samples, audio.length, audio.quantisationStep);

@@ -21,13 +21,14 @@ struct AudioView {
   const double* samples = nullptr;
   size_t length = 0;
   int sampleRate = 0;
-  double quantisationStep = 0;  // 0: float data, whose only exact silence is 0
-  std::string format;           // "16-bit PCM", ...; empty for arrays
+  double quantisationStep = 0;    // 0: float data, whose only exact silence is 0
+  std::string format;             // "16-bit PCM", ...; empty for arrays
+  int channel = 0, channels = 0;  // the file's channel and count; 0 for arrays
 };
 
 inline AudioView viewOf(const std::string& name, const Audio& audio) {
-  return {name,        audio.samples.data(), audio.samples.size(), audio.sampleRate, audio.quantisationStep,
-          audio.format};
+  return {name,         audio.samples.data(), audio.samples.size(), audio.sampleRate, audio.quantisationStep,
+          audio.format, audio.channel,        audio.channels};
 }
 
 // Checks what an array can be: samples, at least one, finite, fewer than
@@ -41,6 +42,7 @@ struct Response {
   int sourceRate = 0;              // the response's own rate
   double silenceCutSeconds = 0;    // digital silence cut from the end
   double endCutSeconds = 0;        // then an end far below the noise (a fade, a gate)
+  int channel = 0, channels = 0;   // the file's channel and count; 0 for arrays
   std::vector<std::string> notes;  // what was done, one sentence each
 };
 

@@ -152,6 +152,8 @@ Prepared prepare(const Response& input, const ReverbOptions& options) {
   p.result.sourceRate = input.sourceRate;
   p.result.silenceCutSeconds = input.silenceCutSeconds;
   p.result.endCutSeconds = input.endCutSeconds;
+  p.result.channel = input.channel;
+  p.result.channels = input.channels;
   p.result.leadInSeconds = lead / fs;
   p.result.notes = input.notes;
   if (lead > 0) {

@@ -80,6 +80,7 @@ struct ImpulseResult {
   int sourceRate = 0;              // the file's rate
   double silenceCutSeconds = 0;    // digital silence cut from the end of the file
   double endCutSeconds = 0;        // then an end far below the noise before it (a fade, a gate)
+  int channel = 0, channels = 0;   // the file's channel and count; 0 for arrays and the mean
   double leadInSeconds = 0;        // silence put in front of the file
   std::vector<std::string> notes;  // what was done to the response, one sentence each
   std::vector<BandResult> bands;

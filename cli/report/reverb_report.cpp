@@ -89,6 +89,7 @@ nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) 
           {"resampled", r.sampleRate != r.sourceRate},
           {"silence_cut_s", r.silenceCutSeconds},
           {"end_cut_s", r.endCutSeconds},
+          {"channel", r.channel > 0 ? nlohmann::json(r.channel) : nlohmann::json(nullptr)},
           {"lead_in_s", r.leadInSeconds},
           {"bands", bands}};
 }
@@ -110,7 +111,10 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
       out += "mean of " + std::to_string(report.positions.size()) + " positions\n";
     } else {
       out +=
-          r->name + " (" + std::to_string(r->sourceRate) + " Hz" +
+          r->name +
+          (r->channels > 1 ? ", channel " + std::to_string(r->channel) + " of " + std::to_string(r->channels)
+                           : "") +
+          " (" + std::to_string(r->sourceRate) + " Hz" +
           (r->sampleRate != r->sourceRate ? ", analysed at " + std::to_string(r->sampleRate) + " Hz" : "") +
           (r->silenceCutSeconds > 0 ? ", " + duration(r->silenceCutSeconds) + " of silence cut" : "") +
           (r->endCutSeconds > 0 ? ", " + duration(r->endCutSeconds) + " cut at the end below the noise"

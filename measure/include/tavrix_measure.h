@@ -151,6 +151,9 @@ typedef struct tvm_response {
   int64_t length;
   int32_t sample_rate;      /* Hz, 1000 to 768000 */
   double quantisation_step; /* 0 for float data */
+  /* The file's channel it is (from 1) and the file's channel count, for the
+     reports; 0 and 0 for an array that came from no file. */
+  int32_t channel, channels;
 } tvm_response;
 
 /* Band numbers: octave band 10 and third-octave band 30 are 1 kHz. */
@@ -222,12 +225,13 @@ typedef struct tvm_band_result {
 } tvm_band_result;
 
 typedef struct tvm_source_result {
-  const char* name;     /* the response's name, or "mean" for an ensemble */
-  int32_t sample_rate;  /* analysed */
-  int32_t source_rate;  /* the response's own */
-  double silence_cut_s; /* digital silence cut from the end */
-  double end_cut_s;     /* then an end far below the steady noise before it (a fade, a gate) */
-  double lead_in_s;     /* silence put in front */
+  const char* name;          /* the response's name, or "mean" for an ensemble */
+  int32_t sample_rate;       /* analysed */
+  int32_t source_rate;       /* the response's own */
+  double silence_cut_s;      /* digital silence cut from the end */
+  double end_cut_s;          /* then an end far below the steady noise before it (a fade, a gate) */
+  int32_t channel, channels; /* as the response gave them */
+  double lead_in_s;          /* silence put in front */
   int32_t note_count;
   const char* const* notes; /* what was done to the response, one sentence each */
   int32_t band_count;       /* the fractional-octave bands, then A and Z with parameters */

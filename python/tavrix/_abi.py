@@ -37,7 +37,7 @@ class tvm_audio(_C.Structure):
 
 class tvm_response(_C.Structure):
     _fields_ = [("name", _str), ("samples", _pd), ("length", _i64), ("sample_rate", _i32),
-                ("quantisation_step", _dbl)]
+                ("quantisation_step", _dbl), ("channel", _i32), ("channels", _i32)]
 
 
 tvm_progress_fn = _C.CFUNCTYPE(None, _C.c_void_p, _i32, _i32, _str)
@@ -62,7 +62,7 @@ class tvm_band_result(_C.Structure):
 
 class tvm_source_result(_C.Structure):
     _fields_ = [("name", _str), ("sample_rate", _i32), ("source_rate", _i32), ("silence_cut_s", _dbl), ("end_cut_s", _dbl),
-                ("lead_in_s", _dbl), ("note_count", _i32), ("notes", _strings), ("band_count", _i32),
+                ("channel", _i32), ("channels", _i32), ("lead_in_s", _dbl), ("note_count", _i32), ("notes", _strings), ("band_count", _i32),
                 ("bands", _C.POINTER(tvm_band_result))]
 
 

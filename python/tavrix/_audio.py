@@ -142,4 +142,5 @@ def responses(response, rate=None, *, channel: Optional[int] = None, quantisatio
         r.length = samples.size
         r.sample_rate = _rate(a.rate)
         r.quantisation_step = float(a.quantisation_step)
+        r.channel, r.channels = int(a.channel), int(a.channels)
     return array, kept

@@ -158,6 +158,8 @@ class Source:
         self.sample_rate, self.source_rate = int(s.sample_rate), int(s.source_rate)
         self.silence_cut_s, self.lead_in_s = float(s.silence_cut_s), float(s.lead_in_s)
         self.end_cut_s = float(s.end_cut_s)
+        self.channel: Optional[int] = int(s.channel) or None
+        self.channels = int(s.channels)
         self.notes = texts(s.notes, s.note_count)
         self.bands = BandTable([BandReverberation(s.bands[i], range_names, parameters)
                                 for i in range(s.band_count)])
@@ -173,7 +175,7 @@ class Source:
     def as_dict(self) -> dict:
         """The source as the tool's JSON has it."""
         return {"name": self.name, "sample_rate": self.sample_rate, "source_sample_rate": self.source_rate,
-                "resampled": self.resampled, "silence_cut_s": self.silence_cut_s, "end_cut_s": self.end_cut_s,
+                "resampled": self.resampled, "silence_cut_s": self.silence_cut_s, "end_cut_s": self.end_cut_s, "channel": self.channel,
                 "lead_in_s": self.lead_in_s,
                 "bands": [b.as_dict() for b in self.bands]}
 

@@ -136,6 +136,21 @@ TEST(CliRealFiles, ShortAndGatedDecaysGiveTimesInEveryOctave) {
 // time per band and for the broadband rows A and Z, near the closed forms of
 // the decay (its direct sound adds a little early energy). The layer's own
 // tests hold the figures to the closed forms.
+// The channel analysed is named where the figures are: the table's heading
+// and the JSON source.
+TEST(CliRealFiles, TheChannelOfAMultichannelFileIsNamed) {
+  REQUIRE_CLI();
+  TempFile f("cli_two_channels.wav");
+  const std::vector<double> room = decayingNoise(0.8, 1.5, 48000, 4800, 5);
+  std::vector<double> interleaved(2 * room.size(), 0.0);
+  for (size_t i = 0; i < room.size(); ++i) interleaved[2 * i + 1] = room[i];
+  writeWav(f.path, interleaved, 2, 48000);
+  const RunResult table = runTavrix("reverb" + q(f.path) + " --channel 2 --low 1000 --high 1000");
+  ASSERT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_NE(table.out.find("cli_two_channels.wav, channel 2 of 2 (48000 Hz"), std::string::npos) << table.out;
+  EXPECT_EQ(reverbJson(f.path, " --channel 2")["positions"][0]["channel"], 2);
+}
+
 TEST(CliRealFiles, ParametersAddEnergyFiguresAndBroadbandRows) {
   REQUIRE_CLI();
   TempFile f("cli_parameters.wav");

@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     printf("%s\n", tvm_last_error());
     return 1;
   }
-  const tvm_response r = {"consumer", audio->samples, audio->frames, audio->sample_rate, 0};
+  const tvm_response r = {"consumer", audio->samples, audio->frames,  audio->sample_rate,
+                          0,          audio->channel, audio->channels};
   const int32_t status = tvm_analyse_reverb(&r, 1, NULL, &report);
   tvm_free_audio(audio);
   if (status != TVM_OK) {

@@ -105,7 +105,8 @@ TEST(LayerAudio, SixteenBitFileEndingInZerosHasItsSilenceCut) {
   ASSERT_TRUE(a);
   EXPECT_EQ(a->quantisation_step, std::ldexp(1.0, -15));
   EXPECT_EQ(std::string(a->format), "16-bit PCM");
-  const tvm_response r = {"pcm.wav", a->samples, a->frames, a->sample_rate, a->quantisation_step};
+  const tvm_response r = {"pcm.wav",  a->samples, a->frames, a->sample_rate, a->quantisation_step,
+                          a->channel, a->channels};
   tvm_reverb_options o = defaultOptions();
   o.low_hz = 500, o.high_hz = 2000;
   const ReverbReport cut = analyse({r}, o);

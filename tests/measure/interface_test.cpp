@@ -67,16 +67,16 @@ TEST(LayerInterface, ReverberationRefusesWhatCannotBeAnalysed) {
   const struct {
     const char* word;
     tvm_response r;
-  } responses[] = {{"needs samples", {nullptr, nullptr, n, 48000, 0}},
-                   {"needs samples", {nullptr, s, 0, 48000, 0}},
-                   {"needs samples", {nullptr, s, -3, 48000, 0}},
-                   {"sample 100 is not a finite number", {nullptr, nan.data(), n, 48000, 0}},
-                   {"sample 100 is not a finite number", {nullptr, inf.data(), n, 48000, 0}},
-                   {"a sample rate of 999 Hz", {nullptr, s, n, 999, 0}},
-                   {"a sample rate of 768001 Hz", {nullptr, s, n, 768001, 0}},
-                   {"quantisation step", {nullptr, s, n, 48000, kNaN}},
-                   {"quantisation step", {nullptr, s, n, 48000, -1e-3}},
-                   {"quantisation step", {nullptr, s, n, 48000, 1}}};
+  } responses[] = {{"needs samples", {nullptr, nullptr, n, 48000, 0, 0, 0}},
+                   {"needs samples", {nullptr, s, 0, 48000, 0, 0, 0}},
+                   {"needs samples", {nullptr, s, -3, 48000, 0, 0, 0}},
+                   {"sample 100 is not a finite number", {nullptr, nan.data(), n, 48000, 0, 0, 0}},
+                   {"sample 100 is not a finite number", {nullptr, inf.data(), n, 48000, 0, 0, 0}},
+                   {"a sample rate of 999 Hz", {nullptr, s, n, 999, 0, 0, 0}},
+                   {"a sample rate of 768001 Hz", {nullptr, s, n, 768001, 0, 0, 0}},
+                   {"quantisation step", {nullptr, s, n, 48000, kNaN, 0, 0}},
+                   {"quantisation step", {nullptr, s, n, 48000, -1e-3, 0, 0}},
+                   {"quantisation step", {nullptr, s, n, 48000, 1, 0, 0}}};
   for (const auto& c : responses) expectRefused(reverb(&c.r, 1, nullptr), TVM_BAD_ARGUMENT, c.word);
 
   const tvm_response good = responseOf(x);
@@ -158,12 +158,13 @@ TEST(LayerInterface, SpeechTransmissionIndexRefusesWhatCannotBeAnalysed) {
     const char* word;
     tvm_response r;
     tvm_sti_options o;
-  } cases[] = {{"needs samples", {nullptr, nullptr, 48000, 48000, 0}, {}},
-               {"needs samples", {nullptr, x.data(), 0, 48000, 0}, {}},
-               {"sample 7 is not a finite number", {nullptr, nan.data(), 48000, 48000, 0}, {}},
-               {"a sample rate of 0 Hz", {nullptr, x.data(), 48000, 0, 0}, {}},
-               {"go together", {nullptr, x.data(), 48000, 48000, 0}, {false, levels, nullptr}},
-               {"finite numbers of dB", {nullptr, x.data(), 48000, 48000, 0}, {false, levels, nanLevels}}};
+  } cases[] = {
+      {"needs samples", {nullptr, nullptr, 48000, 48000, 0, 0, 0}, {}},
+      {"needs samples", {nullptr, x.data(), 0, 48000, 0, 0, 0}, {}},
+      {"sample 7 is not a finite number", {nullptr, nan.data(), 48000, 48000, 0, 0, 0}, {}},
+      {"a sample rate of 0 Hz", {nullptr, x.data(), 48000, 0, 0, 0, 0}, {}},
+      {"go together", {nullptr, x.data(), 48000, 48000, 0, 0, 0}, {false, levels, nullptr}},
+      {"finite numbers of dB", {nullptr, x.data(), 48000, 48000, 0, 0, 0}, {false, levels, nanLevels}}};
   for (const auto& c : cases) expectRefused(sti(&c.r, &c.o), TVM_BAD_ARGUMENT, c.word);
   const tvm_response good = responseOf(x), silent = responseOf(zeros);
   expectRefused(sti(nullptr, nullptr), TVM_BAD_ARGUMENT, "a response and a place");

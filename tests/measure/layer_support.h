@@ -29,7 +29,7 @@ using DistortionReport = std::unique_ptr<tvm_distortion_report, LayerFree>;
 
 inline tvm_response responseOf(const std::vector<double>& x, const char* name = nullptr, int32_t rate = 48000,
                                double quantisationStep = 0) {
-  return {name, x.data(), static_cast<int64_t>(x.size()), rate, quantisationStep};
+  return {name, x.data(), static_cast<int64_t>(x.size()), rate, quantisationStep, 0, 0};
 }
 
 inline tvm_reverb_options defaultOptions() {
