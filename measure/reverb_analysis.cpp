@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <tuple>
 
 #include "library_client.h"
 #include "measure_error.h"
@@ -108,6 +109,21 @@ std::map<int, DirectImage> directImages(const ReverbOptions& options, int rate) 
     }
     images[band] = image;
   }
+  return images;
+}
+
+// The images depend only on the rate and the bands, and a survey asks for the
+// same ones file after file: they are kept. Called with the library lock
+// held, which also guards the cache. A failure (a full table) is not kept.
+std::map<int, DirectImage> cachedDirectImages(const ReverbOptions& options, int rate) {
+  static std::map<std::tuple<int, int, int, int, bool>, std::map<int, DirectImage>> cache;
+  const BandSet& b = options.bands;
+  const auto key =
+      std::make_tuple(rate, static_cast<int>(b.resolution), b.firstBand, b.lastBand, options.parameters);
+  const auto found = cache.find(key);
+  if (found != cache.end()) return found->second;
+  std::map<int, DirectImage> images = directImages(options, rate);
+  if (!images.empty()) cache.emplace(key, images);
   return images;
 }
 
@@ -382,7 +398,7 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
 
   // Everything from the first handle to the last delete holds the lock.
   const LibraryLock lock = lockLibrary();
-  const std::map<int, DirectImage> images = directImages(options, rate);
+  const std::map<int, DirectImage> images = cachedDirectImages(options, rate);
   const auto imageOf = [&images](int band) {
     const auto found = images.find(band);
     return found == images.end() ? DirectImage{} : found->second;
