@@ -34,9 +34,6 @@ struct ReverbArgs {
   bool parameters = false;
 };
 
-// Third-octave analysis starts and ends a little wider than the octave one.
-constexpr double kThirdLow = 100, kThirdHigh = 10000;
-
 }  // namespace
 
 void addChannelOption(CLI::App* command, int& channel, const std::string& name, const std::string& help) {
