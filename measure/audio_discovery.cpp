@@ -34,8 +34,9 @@ std::vector<std::string> sndfileExtensions() {
     if (ext == "raw" || ext == "mat") continue;
     all.push_back(ext);
   }
-  // Other names of the same containers.
-  for (const char* alias : {"wave", "aif", "aifc", "oga", "opus"}) all.emplace_back(alias);
+  // The names files of those formats usually carry besides libsndfile's own
+  // ("oga" for Ogg, "m1a" for MPEG audio).
+  for (const char* alias : {"wave", "aif", "aifc", "ogg", "opus", "mp2", "mp3"}) all.emplace_back(alias);
   std::sort(all.begin(), all.end());
   all.erase(std::unique(all.begin(), all.end()), all.end());
   return all;
