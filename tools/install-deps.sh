@@ -15,6 +15,10 @@ for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-sou
   python3-scipy libfftw3-dev; do
   have "$p" || need="$need $p"
 done
+# Dask: tavrix.survey on a cluster (imported only when a client is given), and its tests.
+for p in python3-dask python3-distributed; do
+  have "$p" || need="$need $p"
+done
 [ -z "$need" ] && exit 0
 echo "installing:$need"
 SUDO=""
