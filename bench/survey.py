@@ -8,7 +8,8 @@ written once; its files are hard-linked many times over, so that thousands
 of files cost no disk. Surveyed with 1 and 2 jobs:
 
   - `tavrix survey DIR --jobs N`;
-  - `tavrix.survey(DIR, workers=N)` in a fresh interpreter;
+  - `tavrix.survey(DIR, workers=N)` in a fresh interpreter, and for
+    comparison `tavrix.survey_file` on N threads of one process;
   - the numpy/scipy chain of bench/compare.py run per file (soundfile to
     read, analytic signal, time-reversed octave filters and Schroeder fits,
     the STI by direct sums), on 1 and 2 processes.
@@ -105,6 +106,16 @@ def package_command(folder, workers):
     return [sys.executable, "-c", code]
 
 
+def threads_command(folder, threads):
+    """The package's survey of each file on threads of one process, for comparison."""
+    code = ("import concurrent.futures, tavrix\n"
+            f"files = tavrix.find_audio_files({folder!r})\n"
+            f"with concurrent.futures.ThreadPoolExecutor({threads}) as pool:\n"
+            "    rows = list(pool.map(tavrix.survey_file, files))\n"
+            "assert all(len(r) == 9 for r in rows)\n")
+    return [sys.executable, "-c", code]
+
+
 def chain_command(folder, processes, count):
     code = (f"import sys, glob, multiprocessing\nsys.path.insert(0, {HERE!r})\n"
             "import survey_chain\n"
@@ -148,6 +159,7 @@ def main():
                 ("tavrix survey", lambda n: [tool, "survey", timing, "--jobs", str(n), "-o", os.devnull],
                  TIMING_FILES),
                 ("tavrix.survey (Python)", lambda n: package_command(timing, n), TIMING_FILES),
+                ("  threads of one process instead", lambda n: threads_command(timing, n), TIMING_FILES),
                 ("numpy/scipy chain per file", lambda n: chain_command(timing, n, CHAIN_FILES), CHAIN_FILES)):
             one, two = (files / best(command(n), env) for n in (1, 2))
             print(f"{label:<40} {one:8.1f} {two:8.1f} {two / one:8.2f}x", flush=True)

@@ -125,9 +125,10 @@ Command addSurveyCommand(CLI::App& app) {
       ->check(CLI::IsMember({"csv", "json"}))
       ->capture_default_str();
   sub->add_option("-o,--output", a->output, "Write to this file (default: standard output)");
-  sub->add_flag("--resume", a->resume,
-                "Append to the output file, skipping the files it already holds (those analysed and "
-                "those that failed); needs --output");
+  sub->add_flag(
+      "--resume", a->resume,
+      "Append to the output file, skipping the files it already holds (those analysed and "
+      "those that failed; the last file of a CSV again, as a stop may have cut its rows); needs --output");
   return {
       sub, [a] {
         if (a->resume && a->output.empty())
@@ -161,22 +162,24 @@ Command addSurveyCommand(CLI::App& app) {
                  a->output + ": cannot be written; check that the folder exists and is writable");
           out = file.get();
         }
+        std::vector<size_t> items;
+        for (size_t k = 0; k < files.size(); ++k) {
+          if (!done.count(files[k])) items.push_back(k);
+        }
+        SurveyProgress progress(items.size());
+        // Rows on a terminal share it with the progress line, which they replace.
+        const bool rowsOnTerminal = out == stdout && isatty(STDOUT_FILENO) == 1;
         const auto write = [&](const std::string& text) {
+          if (rowsOnTerminal) progress.clear();
           if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0)
             fail(TVM_WRITE_FAILED, (a->output.empty() ? std::string("standard output") : a->output) +
                                        ": writing failed; check the free disk space");
         };
         if (csv && fresh) write(surveyCsvHeader());
-
-        std::vector<size_t> items;
-        for (size_t k = 0; k < files.size(); ++k) {
-          if (!done.count(files[k])) items.push_back(k);
-        }
         if (!done.empty())
           std::fprintf(stderr, "tavrix: %zu of %zu files already in %s\n", files.size() - items.size(),
                        files.size(), a->output.c_str());
         size_t failures = 0;
-        SurveyProgress progress(items.size());
         WorkerPool pool;
         pool.jobs = a->jobs > 0 ? a->jobs : coreCount();
         const auto format = [csv](const std::string& path, const SurveyTable& t) {
