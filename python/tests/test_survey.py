@@ -5,20 +5,18 @@ same figures on worker processes and on a Dask cluster."""
 import csv
 import io
 import json
-import os
 import subprocess
 
 import numpy as np
 import pytest
-from conftest import SOURCE_DIR, decaying_noise
+from conftest import SOURCE_DIR, decaying_noise, tool_or_skip
 
 import tavrix
 
 sf = pytest.importorskip("soundfile", reason="python3-soundfile writes the test corpus (WAV, FLAC)")
-TOOL = os.environ.get("TAVRIX_TOOL") or os.path.join(SOURCE_DIR, "build", "cli", "tavrix")
-if not os.access(TOOL, os.X_OK):
-    pytest.skip(f"no tavrix tool at {TOOL} (build it, or set TAVRIX_TOOL)", allow_module_level=True)
-#path in the corpus : (rate, subtype, channels' reverberation times, seconds)
+TOOL = tool_or_skip()
+
+# path in the corpus: (rate, subtype, channels' reverberation times, seconds)
 CORPUS = {
     "hall/stage.wav": (48000, "PCM_24", [1.6], 2.5),
     "hall/balcony/row12.flac": (44100, "PCM_16", [1.2], 2.0),
@@ -28,7 +26,7 @@ CORPUS = {
 }
 BROKEN = "office/broken.wav"
 
-#The columns a survey row shares with a `reverb-- parameters-- format csv` row.
+# The columns a survey row shares with a `reverb --parameters --format csv` row.
 SHARED = ["source_rate_hz", "analysed_rate_hz", "frequency_hz", "EDT_s", "T10_s", "T20_s", "T30_s", "r2_EDT",
           "r2_T10", "r2_T20", "r2_T30", "dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db",
           "status", "result", "status_text", "doubts", "c50_db", "c80_db", "d50_percent", "ts_ms"]
@@ -42,7 +40,7 @@ def corpus(tmp_path_factory):
                       for c, t in enumerate(t60s)], axis=1)
         (root / name).parent.mkdir(parents=True, exist_ok=True)
         sf.write(root / name, x, rate, subtype)
-#A WAV header that promises data it does not hold, and a file that is no audio.
+    # A WAV header that promises data it does not hold, and a file that is no audio.
     (root / BROKEN).write_bytes(b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00" + bytes(8))
     (root / "office" / "notes.txt").write_text("not audio")
     return root
@@ -67,7 +65,7 @@ def test_tool_rows_are_the_reverb_and_sti_figures(corpus, surveyed):
     r, text = surveyed
     rows = csv_rows(text)
     files = sorted(str(corpus / n) for n in list(CORPUS) + [BROKEN])
-#Every audio file in the folders, in the order of their sorted paths; the.txt is no audio file.
+    # Every audio file in the folders, in the order of their sorted paths; the .txt is no audio file.
     assert list(dict.fromkeys(row["file"] for row in rows)) == files
     for name, (rate, _, t60s, _) in CORPUS.items():
         path = str(corpus / name)
@@ -80,20 +78,14 @@ def test_tool_rows_are_the_reverb_and_sti_figures(corpus, surveyed):
             assert [row["band"] for row in mine] == [row["band"] for row in expected]
             for got, want in zip(mine, expected):
                 assert got["source_rate_hz"] == str(rate)
-                assert {
-k: got[k] for k in SHARED
-}
-== {
-k: want[k] for k in SHARED
-}, (name, channel, got["band"])
+                assert {k: got[k] for k in SHARED} == {k: want[k] for k in SHARED}, (name, channel, got["band"])
                 assert got["error"] == ""
             for weights, column in (([], "sti"), (["--female"], "sti_female")):
                 sti = run("sti", path, "--format", "csv", *choose, *weights)
                 assert sti.returncode == 0, sti.stderr
                 index = sti.stdout.splitlines()[1].split(",")[-1]
-                assert {row[column] for row in mine
-} == {index}
-#The decays are what the files were made with(a second, independent check of the rows).
+                assert {row[column] for row in mine} == {index}
+    # The decays are what the files were made with (a second, independent check of the rows).
     t20 = {(row["file"], row["channel"]): float(row["T20_s"]) for row in rows if row["band"] == "1 kHz"}
     for name, (_, _, t60s, _) in CORPUS.items():
         for channel, t60 in enumerate(t60s, 1):
@@ -107,7 +99,7 @@ def test_tool_reports_a_broken_file_and_goes_on(corpus, surveyed):
     assert f"tavrix: {broken}: " in r.stderr and "1 of 6 files could not be analysed" in r.stderr
     [row] = [row for row in csv_rows(text) if row["file"] == broken]
     assert row["error"].startswith(broken + ": ") and row["T20_s"] == "" and row["band"] == ""
-#Given alone, every other file goes through.
+    # Given alone, every other file goes through.
     ok = run("survey", corpus / "hall", "--jobs", 3)
     assert ok.returncode == 0, ok.stderr
     assert len(csv_rows(ok.stdout)) == 4 * 9
@@ -130,7 +122,7 @@ def test_json_lines_hold_the_csv_figures(corpus, surveyed):
 @pytest.mark.parametrize("cut", [0.0, 0.3, 0.55, 0.999])
 def test_resume_finishes_an_interrupted_survey(corpus, surveyed, tmp_path, cut):
     _, text = surveyed
-#The survey stopped somewhere : mid - line, mid - file, or after the header only.
+    # The survey stopped somewhere: mid-line, mid-file, or after the header only.
     out = tmp_path / "survey.csv"
     out.write_text(text[: int(cut * len(text))])
     r = run("survey", corpus, "--jobs", 2, "-o", out, "--resume")
@@ -153,7 +145,7 @@ def test_package_survey_on_processes_and_on_a_dask_cluster(corpus, surveyed):
     assert list(frame.columns) == tavrix.survey_columns() == list(expected[0])
     assert len(frame) == len(expected)
     assert frame.attrs["failed"] == [str(corpus / BROKEN)]
-#The package 's doubles are the tool' s(printed in shortest round - trip form).
+    # The package's doubles are the tool's (printed in shortest round-trip form).
     for got, want in zip(frame.to_dict("records"), expected):
         for k, v in got.items():
             assert (want[k] == "" and (v == "" or np.isnan(v))) or str(v) == want[k] or v == float(want[k]), k
