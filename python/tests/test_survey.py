@@ -5,6 +5,8 @@ same figures on worker processes and on a Dask cluster."""
 import csv
 import io
 import json
+import os
+import signal
 import subprocess
 
 import numpy as np
@@ -167,3 +169,26 @@ def test_package_survey_of_one_file_and_refusals(corpus):
         tavrix.survey(corpus / "nothing")
     with pytest.raises(tavrix.ArgumentError):
         tavrix.survey(corpus, workers=0)
+
+
+def test_a_worker_that_dies_costs_only_its_file(corpus, tmp_path):
+    many = tmp_path / "many"
+    many.mkdir()
+    for k in range(30):
+        os.link(corpus / "office" / "meeting_44k.wav", many / f"take{k:02d}.wav")
+    p = subprocess.Popen([TOOL, "survey", many, "--jobs", "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         text=True)
+    children = f"/proc/{p.pid}/task/{p.pid}/children"
+    worker = ""
+    while not worker and p.poll() is None:
+        with open(children) as f:
+            worker = (f.read().split() or [""])[0]
+    assert worker, "the survey ended before its worker was seen"
+    os.kill(int(worker), signal.SIGKILL)
+    out, err = p.communicate()
+    assert p.returncode == 1
+    rows = csv_rows(out)
+    failed = {row["file"] for row in rows if row["error"]}
+    assert len(failed) == 1 and "ended by signal 9" in err, err
+    # The other files were analysed by the worker that took its place.
+    assert len({row["file"] for row in rows}) == 30 and len(rows) == 29 * 9 + 1
