@@ -18,8 +18,9 @@ Times are elapsed (wall-clock) times, the best of REPEATS runs: the figure is
 the rate of the whole job, processes and all, and the best run is the one
 least stretched by other work on the machine. Then MEMORY_FILES files are
 surveyed with 2 jobs by the tool and by the package, while the resident
-memory of every process of the job is sampled: the figures are the workers'
-memory early in the run and at its end, and the peak of the whole job.
+memory of every process of the job is sampled: the figures are the largest
+worker's memory a tenth and nine tenths into the run, and the peak of the
+whole job (the tool or the interpreter with all its workers).
 """
 import os
 import subprocess
@@ -84,7 +85,8 @@ def tree_rss_kb(pid):
 
 
 def run(command, env=None, sample=False):
-    """Elapsed seconds, and with sample the memory samples (elapsed, {pid: kB}) of the job's processes."""
+    """Elapsed seconds, the job's process id, and with sample the memory samples (elapsed, {pid: kB}) of
+    the job's processes."""
     start = time.perf_counter()
     p = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     samples = []
@@ -96,7 +98,7 @@ def run(command, env=None, sample=False):
     err = p.stderr.read()
     if p.returncode != 0:
         sys.exit(f"{' '.join(command)} failed ({p.returncode}): {err}")
-    return elapsed, samples
+    return elapsed, p.pid, samples
 
 
 def package_command(folder, workers):
@@ -130,15 +132,16 @@ def best(command, env, repeats=REPEATS):
     return min(run(command, env)[0] for _ in range(repeats))
 
 
-def memory(samples):
-    """Workers' memory (MB) after a tenth of the run and at its end, and the peak of the whole job."""
-    def workers(s):
-        return sorted(s[1].values())[:-1] if len(s[1]) > 1 else list(s[1].values())
+def memory(samples, root):
+    """The largest worker's memory (MB) a tenth and nine tenths into the run, and the peak of the whole
+    job (the tool or the interpreter and its workers)."""
+    def largest_worker(sample):
+        return max((kb for pid, kb in sample[1].items() if pid != root), default=0) / 1024
     end = samples[-1][0]
     early = next(s for s in samples if s[0] >= 0.1 * end)
-    late = samples[-2] if len(samples) > 1 else samples[-1]
+    late = next(s for s in samples if s[0] >= 0.9 * end)
     peak = max(sum(s[1].values()) for s in samples)
-    return max(workers(early)) / 1024, max(workers(late)) / 1024, peak / 1024
+    return largest_worker(early), largest_worker(late), peak / 1024
 
 
 def main():
@@ -153,23 +156,25 @@ def main():
           f"{' '.join(f'{v:.2f}' for v in os.getloadavg())}")
     with tempfile.TemporaryDirectory(prefix="tavrix-survey-") as tmp:
         sources = write_corpus(os.path.join(tmp, "distinct"))
-        timing = linked(sources, os.path.join(tmp, "timing"), TIMING_FILES)
-        print(f"{'files per second (2 s, 48 kHz)':<40} {'1 job':>8} {'2 jobs':>8} {'speed-up':>9}")
-        for label, command, files in (
-                ("tavrix survey", lambda n: [tool, "survey", timing, "--jobs", str(n), "-o", os.devnull],
-                 TIMING_FILES),
-                ("tavrix.survey (Python)", lambda n: package_command(timing, n), TIMING_FILES),
-                ("  threads of one process instead", lambda n: threads_command(timing, n), TIMING_FILES),
-                ("numpy/scipy chain per file", lambda n: chain_command(timing, n, CHAIN_FILES), CHAIN_FILES)):
-            one, two = (files / best(command(n), env) for n in (1, 2))
-            print(f"{label:<40} {one:8.1f} {two:8.1f} {two / one:8.2f}x", flush=True)
+        if TIMING_FILES > 0:
+            timing = linked(sources, os.path.join(tmp, "timing"), TIMING_FILES)
+            print(f"{'files per second (2 s, 48 kHz)':<40} {'1 job':>8} {'2 jobs':>8} {'speed-up':>9}")
+            for label, command, files in (
+                    ("tavrix survey", lambda n: [tool, "survey", timing, "--jobs", str(n), "-o", os.devnull],
+                     TIMING_FILES),
+                    ("tavrix.survey (Python)", lambda n: package_command(timing, n), TIMING_FILES),
+                    ("  threads of one process instead", lambda n: threads_command(timing, n), TIMING_FILES),
+                    ("numpy/scipy chain per file", lambda n: chain_command(timing, n, CHAIN_FILES), CHAIN_FILES)):
+                one, two = (files / best(command(n), env) for n in (1, 2))
+                print(f"{label:<40} {one:8.1f} {two:8.1f} {two / one:8.2f}x", flush=True)
         if MEMORY_FILES > 0:
             many = linked(sources, os.path.join(tmp, "memory"), MEMORY_FILES)
-            print(f"{MEMORY_FILES} files, 2 jobs: {'s':>6} {'files/s':>8}  worker MB at 10 % / at end, job peak MB")
+            print(f"{MEMORY_FILES} files, 2 jobs: {'s':>6} {'files/s':>8}  largest worker MB at 10 % / 90 %, "
+                  "job peak MB")
             for label, command in (("tavrix survey", [tool, "survey", many, "--jobs", "2", "-o", os.devnull]),
                                    ("tavrix.survey (Python)", package_command(many, 2))):
-                elapsed, samples = run(command, env, sample=True)
-                early, late, peak = memory(samples)
+                elapsed, pid, samples = run(command, env, sample=True)
+                early, late, peak = memory(samples, pid)
                 print(f"{label:<24} {elapsed:6.0f} {MEMORY_FILES / elapsed:8.1f}  {early:6.1f} / {late:6.1f}, "
                       f"{peak:6.1f}", flush=True)
     print(f"load averages at the end: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
