@@ -14,9 +14,13 @@ of files cost no disk. Surveyed with 1 and 2 jobs:
     read, analytic signal, time-reversed octave filters and Schroeder fits,
     the STI by direct sums), on 1 and 2 processes.
 
-Times are elapsed (wall-clock) times, the best of REPEATS runs: the figure is
-the rate of the whole job, processes and all, and the best run is the one
-least stretched by other work on the machine. Then MEMORY_FILES files are
+Rates are of elapsed (wall-clock) time, the best of REPEATS runs: the figure
+is the rate of the whole job, processes and all, and the best run is the one
+least stretched by other work on the machine. Beside them, the processor time
+per file of the same runs (the job's process and all its workers): on a
+machine that others are using, equal processor time per file with 1 and 2
+jobs shows that the workers add no work and wait for nothing of each other,
+so that two idle cores run two jobs twice as fast. Then MEMORY_FILES files are
 surveyed with 2 jobs by the tool and by the package, while the resident
 memory of every process of the job is sampled: the figures are the largest
 worker's memory a tenth and nine tenths into the run, and the peak of the
@@ -85,20 +89,23 @@ def tree_rss_kb(pid):
 
 
 def run(command, env=None, sample=False):
-    """Elapsed seconds, the job's process id, and with sample the memory samples (elapsed, {pid: kB}) of
-    the job's processes."""
+    """Elapsed seconds, processor seconds of the job (its process and every worker it waited for), the
+    job's process id, and with sample the memory samples (elapsed, {pid: kB}) of its processes."""
     start = time.perf_counter()
     p = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     samples = []
-    while p.poll() is None:
-        if sample:
-            samples.append((time.perf_counter() - start, tree_rss_kb(p.pid)))
-        time.sleep(0.5 if sample else 0.02)
+    while True:
+        pid, status, usage = os.wait4(p.pid, os.WNOHANG if sample else 0)
+        if pid == p.pid:
+            break
+        samples.append((time.perf_counter() - start, tree_rss_kb(p.pid)))
+        time.sleep(0.5)
     elapsed = time.perf_counter() - start
+    p.returncode = os.waitstatus_to_exitcode(status)
     err = p.stderr.read()
     if p.returncode != 0:
         sys.exit(f"{' '.join(command)} failed ({p.returncode}): {err}")
-    return elapsed, p.pid, samples
+    return elapsed, usage.ru_utime + usage.ru_stime, p.pid, samples
 
 
 def package_command(folder, workers):
@@ -129,7 +136,8 @@ def chain_command(folder, processes, count):
 
 
 def best(command, env, repeats=REPEATS):
-    return min(run(command, env)[0] for _ in range(repeats))
+    """The shortest elapsed time of repeats runs, and that run's processor time."""
+    return min(run(command, env)[:2] for _ in range(repeats))
 
 
 def memory(samples, root):
@@ -158,22 +166,24 @@ def main():
         sources = write_corpus(os.path.join(tmp, "distinct"))
         if TIMING_FILES > 0:
             timing = linked(sources, os.path.join(tmp, "timing"), TIMING_FILES)
-            print(f"{'files per second (2 s, 48 kHz)':<40} {'1 job':>8} {'2 jobs':>8} {'speed-up':>9}")
+            print(f"{'files per second (2 s, 48 kHz)':<40} {'1 job':>8} {'2 jobs':>8} {'speed-up':>9}   "
+                  "processor ms per file, 1 / 2 jobs")
             for label, command, files in (
                     ("tavrix survey", lambda n: [tool, "survey", timing, "--jobs", str(n), "-o", os.devnull],
                      TIMING_FILES),
                     ("tavrix.survey (Python)", lambda n: package_command(timing, n), TIMING_FILES),
                     ("  threads of one process instead", lambda n: threads_command(timing, n), TIMING_FILES),
                     ("numpy/scipy chain per file", lambda n: chain_command(timing, n, CHAIN_FILES), CHAIN_FILES)):
-                one, two = (files / best(command(n), env) for n in (1, 2))
-                print(f"{label:<40} {one:8.1f} {two:8.1f} {two / one:8.2f}x", flush=True)
+                (wall1, cpu1), (wall2, cpu2) = (best(command(n), env) for n in (1, 2))
+                print(f"{label:<40} {files / wall1:8.1f} {files / wall2:8.1f} {wall1 / wall2:8.2f}x   "
+                      f"{1e3 * cpu1 / files:6.1f} / {1e3 * cpu2 / files:6.1f}", flush=True)
         if MEMORY_FILES > 0:
             many = linked(sources, os.path.join(tmp, "memory"), MEMORY_FILES)
             print(f"{MEMORY_FILES} files, 2 jobs: {'s':>6} {'files/s':>8}  largest worker MB at 10 % / 90 %, "
                   "job peak MB")
             for label, command in (("tavrix survey", [tool, "survey", many, "--jobs", "2", "-o", os.devnull]),
                                    ("tavrix.survey (Python)", package_command(many, 2))):
-                elapsed, pid, samples = run(command, env, sample=True)
+                elapsed, _, pid, samples = run(command, env, sample=True)
                 early, late, peak = memory(samples, pid)
                 print(f"{label:<24} {elapsed:6.0f} {MEMORY_FILES / elapsed:8.1f}  {early:6.1f} / {late:6.1f}, "
                       f"{peak:6.1f}", flush=True)
