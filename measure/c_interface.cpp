@@ -140,6 +140,10 @@ tvm_band_result bandOf(const BandResult& b, const ReverbOptions& o, Texts& texts
   c.level_db = b.levelCurveDb.data();
   c.decay_length = static_cast<int32_t>(b.decayCurveDb.size());
   c.decay_db = b.decayCurveDb.data();
+  c.onset_s = b.onsetSeconds;
+  c.crosspoint_s = b.crosspointSeconds;
+  c.window_start_s = b.windowSeconds[0];
+  c.window_end_s = b.windowSeconds[1];
   return c;
 }
 

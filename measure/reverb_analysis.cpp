@@ -13,6 +13,7 @@
 #include "number_text.h"
 #include "plain_decay.h"
 #include "tavrix.h"
+#include "window_location.h"
 
 namespace tavrix::measure {
 
@@ -127,10 +128,32 @@ std::map<int, DirectImage> cachedDirectImages(const ReverbOptions& options, int 
   return images;
 }
 
+// Where a position's analysis window lies in the samples it was created
+// from, and how many of those were silence put in front of the response.
+struct Placement {
+  std::optional<int64_t> windowStart;
+  double leadSamples = 0;
+};
+
 struct Prepared {
   ReverbHandle handle;
   ImpulseResult result;
+  Placement placement;
 };
+
+// The window's first sample in y, from the unfiltered band's level curve.
+// Called with the library lock held, on a handle whose filter bank is set.
+std::optional<int64_t> windowStartIn(int32_t handle, const std::vector<double>& y, double fs) {
+  std::vector<double> level(static_cast<size_t>(std::max(getMaxImpulseLength(handle), 0)) + 2),
+      decay(level.size());
+  int32_t length = 0, onsetOffset = 0;
+  double decayEnd = 0, noise = 0, start = 0, peak = 0;
+  if (getReverberationDataLevel(handle, kBandZ, 0, level.data(), &length, decay.data(), &decayEnd, &noise,
+                                &start, &onsetOffset, &peak) == TAVRIX_FAILED)
+    return std::nullopt;
+  level.resize(static_cast<size_t>(std::clamp<int64_t>(length, 0, std::ssize(level))));
+  return locateWindow(level, y, fs);
+}
 
 // The library's reverberation object for one conditioned response. Called
 // with the library lock held.
@@ -191,6 +214,7 @@ Prepared prepare(const Response& input, const ReverbOptions& options) {
     fail(TVM_LIBRARY_REFUSED,
          input.name + ": the library refused the filter bank; choose bands inside the bank");
   }
+  p.placement = {windowStartIn(p.handle.get(), y, fs), static_cast<double>(lead)};
   return p;
 }
 
@@ -273,7 +297,7 @@ std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<doub
 // direct image was found with (1 for an ensemble, whose onset lies one sample
 // after its members').
 BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const ReverbOptions& options,
-                    const DirectImage& image, int lateOnset) {
+                    const DirectImage& image, int lateOnset, const Placement& placement) {
   const int32_t maxLength = getMaxImpulseLength(handle);
   const size_t capacity = static_cast<size_t>(std::max(maxLength, 0)) + 2;
   std::vector<double> level(capacity, kNaN), decay(capacity, kNaN);
@@ -307,6 +331,16 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
   direct.spreadDb.assign(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex - spread),
                          level.begin() + static_cast<std::ptrdiff_t>(onsetIndex));
   direct.centre = image.centre - lateOnset;
+  if (placement.windowStart) {
+    const double windowStart = static_cast<double>(*placement.windowStart);
+    const double onset = windowStart + static_cast<double>(onsetIndex);
+    const auto seconds = [&](double sample) { return (sample - placement.leadSamples) / fs; };
+    r.windowSeconds[0] = seconds(windowStart);
+    r.windowSeconds[1] = seconds(windowStart + static_cast<double>(level.size()) - 1);
+    r.onsetSeconds = seconds(onset + direct.centre);
+    // The compensated decay curve ends at the crosspoint.
+    if (r.status == 0) r.crosspointSeconds = seconds(onset + static_cast<double>(decay.size()));
+  }
   if (r.status == 0) {
     r.energy = energyParameters(decayPart, decay.size(), r.noiseLevelDb, r.tailModelDb, fs, direct);
   }
@@ -407,7 +441,8 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
   prepared.reserve(inputs.size());
   for (const Response& in : inputs) prepared.push_back(prepare(in, options));
 
-  const auto evaluateAll = [&](int32_t handle, ImpulseResult& result, int lateOnset) {
+  const auto evaluateAll = [&](int32_t handle, ImpulseResult& result, int lateOnset,
+                               const Placement& placement) {
     const auto step = [&](int band) {
       if (options.progress) {
         options.progress(done++, steps,
@@ -416,18 +451,19 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     };
     for (int band = options.bands.firstBand; band <= options.bands.lastBand; ++band) {
       step(band);
-      result.bands.push_back(evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset));
+      result.bands.push_back(
+          evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset, placement));
     }
     if (options.parameters) {
       for (int band : {kBandA, kBandZ}) {
         step(band);
         result.broadband.push_back(
-            evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset));
+            evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset, placement));
       }
     }
   };
   for (Prepared& p : prepared) {
-    evaluateAll(p.handle.get(), p.result, 0);
+    evaluateAll(p.handle.get(), p.result, 0, p.placement);
     report.positions.push_back(p.result);
   }
   if (withEnsemble) {
@@ -446,7 +482,7 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     ImpulseResult mean;
     mean.name = "mean";
     mean.sampleRate = rate;
-    evaluateAll(ensemble.get(), mean, 1);
+    evaluateAll(ensemble.get(), mean, 1, Placement{});
     report.ensemble = std::move(mean);
   }
   if (options.progress) options.progress(steps, steps, "done");

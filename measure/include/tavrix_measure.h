@@ -222,6 +222,14 @@ typedef struct tvm_band_result {
   const double* level_db;
   int32_t decay_length;
   const double* decay_db;
+  /* What the analysis used, in seconds from the response's first sample as
+     it was given (negative inside silence put in front of it): time 0 of the
+     energy parameters (this band's centre of the direct sound), the
+     crosspoint where the decay sank into the noise (NaN without a floor), and
+     the analysis window, the same for every band. NaN for an ensemble mean. */
+  double onset_s;
+  double crosspoint_s;
+  double window_start_s, window_end_s;
 } tvm_band_result;
 
 typedef struct tvm_source_result {

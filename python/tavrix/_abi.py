@@ -57,7 +57,8 @@ class tvm_band_result(_C.Structure):
                 ("dynamic_range_db", _dbl), ("curvature_percent", _dbl), ("noise_level_db", _dbl),
                 ("peak_level_db", _dbl), ("end_level_db", _dbl), ("tail_model_db", _dbl * 2), ("c50_db", _dbl),
                 ("c80_db", _dbl), ("d50_percent", _dbl), ("ts_ms", _dbl), ("level_first_block", _i32),
-                ("level_length", _i32), ("level_db", _pd), ("decay_length", _i32), ("decay_db", _pd)]
+                ("level_length", _i32), ("level_db", _pd), ("decay_length", _i32), ("decay_db", _pd),
+                ("onset_s", _dbl), ("crosspoint_s", _dbl), ("window_start_s", _dbl), ("window_end_s", _dbl)]
 
 
 class tvm_source_result(_C.Structure):
