@@ -263,8 +263,12 @@ double curvatureOf(const std::vector<double>& ranges, const std::vector<double>&
 //   line weighs more on a shorter range: 1 - r2 is the residual variance over
 //   the line's own variance, which grows as the square of the range, so the
 //   limit for a range R below 20 dB is 10 (20 / R)^2 per mille: 40 for T10,
-//   where a real room's 10 dB fit is rarely straighter. The early decay time
-//   is not expected to be straight and is never doubted for its fit.
+//   where a real room's 10 dB fit is rarely straighter. A range shorter than
+//   20 dB is judged only where no range of 20 dB or more gave a time: the
+//   first 15 dB of a room with a strong direct sound hold the bend from the
+//   early to the late decay, and T20/T30 are what is reported. The early
+//   decay time is not expected to be straight and is never doubted for its
+//   fit.
 // - C: beyond 10 % either way the decay is curved (a double slope, or a floor
 //   the compensation missed).
 constexpr double kNonLinearityLimit = 10;  // per mille, for ranges of 20 dB and more
@@ -278,8 +282,12 @@ double nonLinearityLimit(double range) {
 
 std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<double>& ranges) {
   std::vector<std::string> doubts;
+  bool fullRange = false;
+  for (size_t k = 0; k < ranges.size(); ++k)
+    fullRange = fullRange || (ranges[k] >= kNonLinearityFullRange && std::isfinite(r.times[k]));
   for (size_t k = 0; k < ranges.size(); ++k) {
     if (ranges[k] < 10 || !std::isfinite(r.times[k])) continue;
+    if (fullRange && ranges[k] < kNonLinearityFullRange) continue;
     const double xi = 1000 * (1 - r.fitQuality[k]);
     const double limit = nonLinearityLimit(ranges[k]);
     if (xi > limit) {

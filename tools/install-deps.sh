@@ -10,9 +10,10 @@ for p in cmake g++ make libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json
 done
 # The Python package and its tests (soundfile writes the WAV/FLAC files the tool and the package are
 # compared on); pkg-config and dpkg-shlibdeps for the install test and `make package`;
-# scipy and FFTW 3 as the references of `make bench-compare` (never linked into the library).
+# scipy and FFTW 3 as the references of `make bench-compare` (never linked into the library);
+# guitarix-common (data only) for the real hall response the tests hold to a textbook analysis.
 for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-soundfile python3-pandas pkg-config dpkg-dev \
-  python3-scipy libfftw3-dev; do
+  python3-scipy libfftw3-dev guitarix-common; do
   have "$p" || need="$need $p"
 done
 [ -z "$need" ] && exit 0
