@@ -34,7 +34,7 @@ struct StiArgs {
 
 // STIPA with the weights chosen, and its 7 x 2 modulation transfer values.
 std::string stipaTable(const StiResult& r, bool male, double scale) {
-  TextTable t({"m(F)", "F1 Hz", "m(F1)", "F2 Hz", "m(F2)"});
+  TextTable t({"band", "F1 Hz", "m(F1)", "F2 Hz", "m(F2)"});
   for (int b = 0; b < kStipaBands; ++b) {
     const std::vector<double>& m = r.stipaMtf[static_cast<size_t>(b)];
     t.add({bandLabel(BandResolution::Octave, kFirstStiBand + b, scale),
