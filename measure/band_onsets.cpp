@@ -10,6 +10,7 @@
 #include "fft_convolution.h"
 #include "library_client.h"
 #include "measure_error.h"
+#include "plain_decay.h"
 #include "tavrix.h"
 
 namespace tavrix::measure {
@@ -25,6 +26,13 @@ namespace {
 constexpr int64_t kMatchHalfWidth = 256, kMatchSearch = 4;
 // Samples more than 60 dB below the peak say nothing about the alignment.
 constexpr double kMatchFloorDb = -60;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A response ends on its noise floor when its last tenth lies within this
+// much of it (noise scatters by a decibel or two in that stretch; a decay
+// that goes on falls far below).
+constexpr double kFloorToleranceDb = 6;
 
 // |analytic signal|^2 of x: x^2 plus the square of its Hilbert transform,
 // zero-padded so that the transform does not wrap around.
@@ -142,7 +150,19 @@ std::vector<BandOnset> bandOnsets(const std::vector<double>& x, int rate, const 
     }
     const int32_t status = levels(band);
     b.decayEnd = x.size();
-    if (status == 0 && std::isfinite(decayEnd) && decayEnd >= 0) {
+    // The crosspoint is trusted where the response does end on the floor the
+    // analysis found: a noise-free response (a simulation) can make it take
+    // a dip of the decay for a floor, and the end of the response then lies
+    // far below that "floor".
+    const size_t n = static_cast<size_t>(std::clamp<int64_t>(length, 0, std::ssize(level)));
+    const size_t onsetIndex =
+        static_cast<size_t>(std::clamp<int64_t>(-int64_t{onsetOffset}, 0, std::ssize(level)));
+    const double endDb =
+        onsetIndex < n
+            ? lastTenthLevelDb(std::vector<double>(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex),
+                                                   level.begin() + static_cast<std::ptrdiff_t>(n)))
+            : kNaN;
+    if (status == 0 && std::isfinite(decayEnd) && decayEnd >= 0 && endDb > noise - kFloorToleranceDb) {
       // The decay curve runs from the onset to one sample short of the crosspoint.
       b.decayEnd = std::min(x.size(), b.onset + static_cast<size_t>(decayEnd) + 2);
     }
