@@ -25,9 +25,9 @@ std::string cell(double v) { return std::isfinite(v) ? fixed(v, 3) : "-"; }
 std::string conventionText(const SpatialResult& r) {
   switch (r.convention) {
     case LateralConvention::FuMa:
-      return "B-format W,Y (FuMa: W raised 3 dB)";
+      return "B-format W,Y, FuMa: W raised 3 dB";
     case LateralConvention::AmbiX:
-      return "B-format W,Y (AmbiX)";
+      return "B-format W,Y, AmbiX";
     default:
       return "pressure and figure-of-eight";
   }

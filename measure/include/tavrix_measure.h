@@ -15,8 +15,10 @@
  *   - the plain backward-integration fallback for bands whose decay meets no
  *     noise floor, the doubt rules, the energy parameters C50, C80, D50, Ts;
  *   - ensembles of positions and the warning when their levels differ;
- *   - the speech transmission index with its corrections, the harmonic
- *     distortion of a sweep measurement;
+ *   - the speech transmission index with its corrections and STIPA, the
+ *     harmonic distortion of a sweep measurement;
+ *   - the spatial parameters of two-channel responses: the lateral energy
+ *     fractions LF and LFC, the interaural cross-correlation IACC;
  *   - the impulse response of a recording made with any sweep file, cut
  *     around its direct sound;
  *   - the words of every result and every failure.
