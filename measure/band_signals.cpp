@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "library_client.h"
 #include "measure_error.h"
@@ -25,6 +26,8 @@ std::vector<std::vector<double>> alignedBandSignals(const std::vector<double>& x
     // result lines up with sample i of the response. The last samples of the
     // response come first and lose nothing.
     const size_t d = static_cast<size_t>(delay);
+    if (x.size() + d > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+      fail(TVM_BAD_ARGUMENT, "the response is too long for the library's filters (2^31 - 1 samples)");
     std::vector<double> y(x.size() + d, 0.0);
     std::copy(x.begin(), x.end(), y.begin() + static_cast<std::ptrdiff_t>(d));
     if (filterSingleBandReverse(bank.get(), y.data(), static_cast<int32_t>(y.size()), band) != 0)
