@@ -21,6 +21,7 @@ Command addReverbCommand(CLI::App& app);
 Command addStiCommand(CLI::App& app);
 Command addSpectrumCommand(CLI::App& app);
 Command addCalibrateCommand(CLI::App& app);
+Command addSpatialCommand(CLI::App& app);
 
 // The --channel option of commands that read audio files: 1-based, so 0 and
 // negative numbers are usage errors (readAudio checks the upper end). Another

@@ -81,7 +81,8 @@ class tvm_sti_options(_C.Structure):
 class tvm_sti_result(_C.Structure):
     _fields_ = [("male", _dbl), ("female", _dbl), ("levels_corrected", _bool), ("sample_rate", _i32),
                 ("source_rate", _i32), ("band_frequencies_hz", _dbl * 7), ("modulation_frequencies_hz", _dbl * 14),
-                ("mtf", (_dbl * 14) * 7)]
+                ("mtf", (_dbl * 14) * 7), ("stipa_male", _dbl), ("stipa_female", _dbl),
+                ("stipa_modulation_frequencies_hz", (_dbl * 2) * 7), ("stipa_mtf", (_dbl * 2) * 7)]
 
 
 class tvm_distortion_band(_C.Structure):
@@ -100,8 +101,29 @@ class tvm_impulse(_C.Structure):
                 ("notes", _strings)]
 
 
+TVM_SPATIAL_LATERAL, TVM_SPATIAL_BINAURAL = 0, 1
+TVM_PAIR, TVM_FUMA, TVM_AMBIX = 0, 1, 2
+
+
+class tvm_spatial_options(_C.Structure):
+    _fields_ = [("mode", _i32), ("convention", _i32), ("native_rate", _bool)]
+
+
+class tvm_spatial_band(_C.Structure):
+    _fields_ = [("band", _i32), ("label", _str), ("nominal", _str), ("frequency_hz", _dbl), ("lf", _dbl),
+                ("lfc", _dbl), ("iacc_early", _dbl), ("iacc_late", _dbl), ("iacc", _dbl), ("late_end_ms", _dbl)]
+
+
+class tvm_spatial_report(_C.Structure):
+    _fields_ = [("mode", _i32), ("mode_name", _str), ("convention", _i32), ("reference", _str),
+                ("sample_rate", _i32), ("source_rate", _i32), ("band_scale", _dbl), ("onset_s", _dbl),
+                ("band_count", _i32), ("bands", _C.POINTER(tvm_spatial_band)), ("lf_mean", _dbl),
+                ("lfc_mean", _dbl), ("iacc_early_mean", _dbl), ("note_count", _i32), ("notes", _strings)]
+
+
 STRUCTURES = [tvm_audio, tvm_response, tvm_reverb_options, tvm_band_result, tvm_source_result, tvm_reverb_report,
-              tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report, tvm_impulse]
+              tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report, tvm_impulse,
+              tvm_spatial_options, tvm_spatial_band, tvm_spatial_report]
 
 _P = _C.POINTER
 _PROTOTYPES = {
@@ -122,6 +144,10 @@ _PROTOTYPES = {
     "tvm_free_distortion_report": (None, [_P(tvm_distortion_report)]),
     "tvm_deconvolve": (_i32, [_pd, _i64, _i32, _pd, _i64, _i32, _P(_P(tvm_impulse))]),
     "tvm_free_impulse": (None, [_P(tvm_impulse)]),
+    "tvm_spatial_options_init": (None, [_P(tvm_spatial_options)]),
+    "tvm_analyse_spatial": (_i32, [_P(tvm_response), _P(tvm_response), _P(tvm_spatial_options),
+                                   _P(_P(tvm_spatial_report))]),
+    "tvm_free_spatial_report": (None, [_P(tvm_spatial_report)]),
 }
 
 
