@@ -210,6 +210,14 @@ TVM_API const char* tvm_error_text(int32_t code) {
       return "out of memory, or a failure inside the measurement layer";
     case TVM_TABLE_FULL:
       return "all slots of one of the library's object tables are in use; release objects no longer needed";
+    case TVM_AUDIO_DEVICE:
+      return "no audio server or sound card, no such device, a busy device, or a rate it does not run at";
+    case TVM_AUDIO_STREAM:
+      return "the audio stream broke off, lost audio, or was interrupted";
+    case TVM_NO_SIGNAL:
+      return "nothing but noise or silence came back from the input";
+    case TVM_CLIPPED:
+      return "the input clipped";
     default:
       return "an unknown failure value";
   }

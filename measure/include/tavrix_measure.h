@@ -351,12 +351,28 @@ typedef struct tvm_impulse {
    Failures: TVM_BAD_ARGUMENT (null pointers, a length below 1, a rate
    outside 1000..768000 Hz, a sample that is not finite, a recording shorter
    than the sweep, a direct sound too late for the recording to hold the rest
-   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros),
+   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros), TVM_NO_SIGNAL
+   (a recording of noise alone: its response stands less than 20 dB above
+   its noise),
    TVM_INTERNAL (out of memory, the resampler). Thread-safe: it does not use
    libtavrix. Free *out with tvm_free_impulse. */
 TVM_API int32_t tvm_deconvolve(const double* recording, int64_t n, int32_t rate, const double* sweep,
                                int64_t m, int32_t sweep_rate, tvm_impulse** out);
 TVM_API void tvm_free_impulse(tvm_impulse* impulse);
+
+/* ---- Sound cards ---------------------------------------------------------
+   Failure values of measurements through a sound card or audio server. */
+/* No audio server or sound card, no such device, a busy device, or a rate,
+   channel count or format it does not run at. */
+#define TVM_AUDIO_DEVICE (-20)
+/* The stream broke off (the server died, the device went away), lost audio
+   in every attempt, or was interrupted. */
+#define TVM_AUDIO_STREAM (-21)
+/* Nothing but noise or silence came back: the wrong channel or cable, or
+   nothing connected. */
+#define TVM_NO_SIGNAL (-22)
+/* The input clipped, or would at the level asked for. */
+#define TVM_CLIPPED (-23)
 
 #ifdef __cplusplus
 }
