@@ -13,6 +13,7 @@
  *      [--unwired] [--xrun-every S] [--ready FILE]
  * RESPONSE.f32 holds raw 32-bit floats in the machine's byte order. The
  * client runs until SIGTERM or SIGINT. */
+#define _DEFAULT_SOURCE /* usleep, nanosleep, M_PI */
 #include <jack/jack.h>
 #include <math.h>
 #include <signal.h>
@@ -45,6 +46,12 @@ static volatile sig_atomic_t quit = 0;
 
 static void onSignal(int sig) {
   (void)sig;
+  quit = 1;
+}
+
+/* The server went away: nothing left to play. */
+static void onShutdown(void* arg) {
+  (void)arg;
   quit = 1;
 }
 
@@ -223,6 +230,7 @@ int main(int argc, char** argv) {
   out2 = jack_port_register(client, "out_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
   signal(SIGTERM, onSignal);
   signal(SIGINT, onSignal);
+  jack_on_shutdown(client, onShutdown, NULL);
   if (!in1 || !in2 || !out1 || !out2 || jack_set_process_callback(client, process, NULL) ||
       jack_activate(client)) {
     fprintf(stderr, "room: cannot start the JACK client\n");
@@ -234,6 +242,6 @@ int main(int argc, char** argv) {
     if (f) fclose(f);
   }
   while (!quit) usleep(20000);
-  jack_client_close(client);
+  jack_client_close(client); /* after a shutdown it only frees */
   return 0;
 }
