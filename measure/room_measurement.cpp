@@ -137,7 +137,13 @@ LevelCheck checkLevel(const RoomPlan& plan, const DuplexRunner& run,
   for (size_t i = from; i < quiet; ++i) energy += static_cast<double>(rec[i]) * rec[i];
   check.noiseDb = db(std::sqrt(energy / static_cast<double>(quiet - from)));
   check.checkPeakDb = db(peakOf(rec));
-  check.expectedPeakDb = check.checkPeakDb + kCheckBelowLevelDb;
+  // The sweep's share of the peak grows with the level, the background's
+  // does not.
+  const std::vector<float> before(rec.begin() + static_cast<std::ptrdiff_t>(from),
+                                  rec.begin() + static_cast<std::ptrdiff_t>(quiet));
+  const double background = peakOf(before);
+  const double sweepPeak = std::max(0.0, peakOf(rec) - background);
+  check.expectedPeakDb = db(sweepPeak * std::pow(10.0, kCheckBelowLevelDb / 20) + background);
   const size_t clipped = clippedSamples(rec);
   if (clipped > 0) {
     fail(TVM_CLIPPED, "input " + std::to_string(plan.inChannel) + " clips already in the level check (" +
