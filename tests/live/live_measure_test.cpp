@@ -148,6 +148,9 @@ class LiveMeasure : public ::testing::Test {
   void TearDown() override {
     stop(room_);
     stop(server_pid_);
+    // The logs of a failed test stay for reading.
+    std::error_code ec;
+    if (!HasFailure() && !dir_.empty()) fs::remove_all(dir_, ec);
   }
 
   void startServer() {
