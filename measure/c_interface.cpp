@@ -15,6 +15,7 @@
 #include "library_client.h"
 #include "measure_error.h"
 #include "reverb_analysis.h"
+#include "sound_card.h"
 #include "status_messages.h"
 #include "sti_analysis.h"
 #include "sweep_deconvolution.h"
@@ -445,6 +446,40 @@ TVM_API void tvm_free_impulse(tvm_impulse* impulse) {
   auto* holder = reinterpret_cast<ImpulseHolder*>(impulse);
   delete holder->store;
   delete holder;
+}
+
+}  // extern "C"
+
+namespace {
+
+// A device list and the names it points into.
+struct DeviceListHolder {
+  tvm_audio_device_list c{};  // first: the caller's pointer is this holder's
+  std::vector<tvm_audio_device> devices;
+  Texts texts;
+};
+
+}  // namespace
+
+extern "C" {
+
+TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out) {
+  return guarded([&] {
+    require(out != nullptr, "a place for the device list is needed");
+    *out = nullptr;
+    auto holder = std::make_unique<DeviceListHolder>();
+    for (const SoundDevice& d : soundDevices()) {
+      holder->devices.push_back({d.index, holder->texts.keep(d.name), holder->texts.keep(d.hostApi), d.jack,
+                                 d.inputs, d.outputs, d.defaultRate, d.isDefault});
+    }
+    holder->c.count = static_cast<int32_t>(holder->devices.size());
+    holder->c.devices = holder->devices.data();
+    *out = &holder.release()->c;
+  });
+}
+
+TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list) {
+  delete reinterpret_cast<DeviceListHolder*>(list);
 }
 
 }  // extern "C"

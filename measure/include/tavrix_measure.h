@@ -374,6 +374,30 @@ TVM_API void tvm_free_impulse(tvm_impulse* impulse);
 /* The input clipped, or would at the level asked for. */
 #define TVM_CLIPPED (-23)
 
+typedef struct {
+  int32_t index;        /* PortAudio's device number, as `tavrix devices` shows it */
+  const char* name;     /* for JACK, the client whose ports it reaches ("system") */
+  const char* host_api; /* "JACK Audio Connection Kit", "ALSA", ... */
+  bool jack;            /* reached through a JACK server */
+  int32_t inputs, outputs;
+  double default_rate; /* Hz; for JACK, the server's rate */
+  bool is_default;     /* its host API's default output device */
+} tvm_audio_device;
+
+typedef struct {
+  int32_t count;
+  const tvm_audio_device* devices;
+} tvm_audio_device_list;
+
+/* The audio devices PortAudio sees, through every host API (JACK's when a
+   server answers; a JACK server is never started). PortAudio's probing of
+   the back ends is kept off stderr. No devices is a list of 0, not a
+   failure. Failures: TVM_BAD_ARGUMENT (null out), TVM_AUDIO_DEVICE
+   (PortAudio cannot start), TVM_INTERNAL. Free *out with
+   tvm_free_audio_devices. */
+TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out);
+TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list);
+
 #ifdef __cplusplus
 }
 #endif

@@ -20,6 +20,7 @@
 #include "fft_convolution.h"
 #include "reverb_analysis.h"
 #include "synthetic_room.h"
+#include "tavrix_measure.h"
 
 namespace tavrix::test {
 namespace {
@@ -301,6 +302,32 @@ TEST_F(LiveMeasure, ServerThatDiesMidStream) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("the audio server stopped"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir_ / "out" / "ir.wav"));
+}
+
+// The room is a JACK client, so a device of its own: the C interface and
+// `tavrix devices` list it with its ports and the server's rate.
+TEST_F(LiveMeasure, DevicesListTheServersClients) {
+  startServer();
+  startRoom({});
+  tvm_audio_device_list* list = nullptr;
+  ASSERT_EQ(tvm_audio_devices(&list), TVM_OK) << tvm_last_error();
+  bool found = false;
+  for (int32_t i = 0; i < list->count; ++i) {
+    const tvm_audio_device& d = list->devices[i];
+    if (d.jack && std::string(d.name) == "room") {
+      found = true;
+      EXPECT_EQ(d.inputs, 2);
+      EXPECT_EQ(d.outputs, 2);
+      EXPECT_EQ(d.default_rate, kRate);
+    }
+  }
+  tvm_free_audio_devices(list);
+  EXPECT_TRUE(found);
+  const RunResult r = runTavrix("devices");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("room  JACK Audio Connection Kit       2        2            48000"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(LiveMeasure, NoServer) {
