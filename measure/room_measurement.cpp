@@ -31,7 +31,9 @@ double peakOf(const std::vector<float>& x) {
   return peak;
 }
 
-std::string dbfs(double value) { return fixed(value, 1) + " dBFS"; }
+std::string dbfs(double value) {
+  return std::isfinite(value) ? fixed(value, 1) + " dBFS" : "digital silence";
+}
 
 // The output buffers: the signal on the measured output and on the
 // reference's, silence on the others before them.

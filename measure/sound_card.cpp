@@ -229,8 +229,11 @@ DuplexTake SoundCard::playAndRecord(const SoundDevice& device, const DuplexReque
   in.channelCount = request.inputChannels;
   out.channelCount = static_cast<int>(request.play.size());
   in.sampleFormat = out.sampleFormat = paFloat32;
-  in.suggestedLatency = Pa_GetDeviceInfo(device.index)->defaultHighInputLatency;
-  out.suggestedLatency = Pa_GetDeviceInfo(device.index)->defaultHighOutputLatency;
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(device.index);
+  if (!info)
+    fail(TVM_AUDIO_DEVICE, "device " + std::to_string(device.index) + " has gone; see 'tavrix devices'");
+  in.suggestedLatency = info->defaultHighInputLatency;
+  out.suggestedLatency = info->defaultHighOutputLatency;
   if (device.jack && request.rate != device.defaultRate)
     deviceFailure(device, paInvalidSampleRate, request.rate);
   PaStream* stream = nullptr;
@@ -267,8 +270,9 @@ DuplexTake SoundCard::playAndRecord(const SoundDevice& device, const DuplexReque
     } else if (std::chrono::duration<double>(now - lastMove).count() > kStallSeconds) {
       // Stopping or closing would wait on the dead server for minutes.
       abandoned_ = true;
-      static std::vector<std::unique_ptr<StreamState>> leftAlone;
-      leftAlone.push_back(std::move(state));
+      // Its callback may still run: the state stays for the process's life.
+      static auto* leftAlone = new std::vector<std::unique_ptr<StreamState>>;
+      leftAlone->push_back(std::move(state));
       fail(TVM_AUDIO_STREAM, "the audio stream stopped after " +
                                  fixed(static_cast<double>(at) / request.rate, 1) + " s of " +
                                  fixed(static_cast<double>(total) / request.rate, 1) +

@@ -32,6 +32,9 @@ extern "C" void onInterrupt(int) {
   std::signal(SIGINT, SIG_DFL);
 }
 
+// The shell's status for a program ended by Ctrl-C (128 + SIGINT).
+constexpr int kExitInterrupted = 130;
+
 // Channels recorded at most: every input of an ordinary interface.
 constexpr int kMaxRecordedChannels = 32;
 constexpr double kMaxRepeats = 64;
@@ -187,17 +190,20 @@ void run(const MeasureArgs& a, SweepOptions o, const CLI::Option* rateOption) {
     }
   };
 
+  // Ctrl-C is ours until the files are in place.
   interrupted.store(false);
-  const auto previous = std::signal(SIGINT, onInterrupt);
+  struct Handler {
+    void (*previous)(int) = std::signal(SIGINT, onInterrupt);
+    ~Handler() { std::signal(SIGINT, previous); }
+  } handler;
   RoomMeasurement m;
   try {
     m = measureRoom(plan, runner, say);
   } catch (const MeasureError&) {
-    std::signal(SIGINT, previous);
-    if (interrupted.load()) throw CliError(130, "interrupted: playback stopped, nothing was written");
+    if (interrupted.load())
+      throw CliError(kExitInterrupted, "interrupted: playback stopped, nothing was written");
     throw;
   }
-  std::signal(SIGINT, previous);
 
   const int fs = static_cast<int>(o.rate);
   const std::string sweepPath = joinPath(a.dir, "sweep.wav"),
@@ -207,6 +213,7 @@ void run(const MeasureArgs& a, SweepOptions o, const CLI::Option* rateOption) {
     writeFloatWav(files.add(sweepPath), m.playback, fs);
     writeFloatWavChannels(files.add(recordingPath), m.take.recorded, fs);
     writeFloatWav(files.add(irPath), m.response.response, fs);
+    if (interrupted.load()) throw CliError(kExitInterrupted, "interrupted: nothing was written");
     files.commit();
   }
   if (m.attempts > 1)
