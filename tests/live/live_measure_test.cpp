@@ -165,8 +165,14 @@ class LiveMeasure : public ::testing::Test {
   void TearDown() override {
     stop(room_);
     stop(server_pid_);
-    // The logs of a failed test stay for reading.
+    // A server that died under its clients leaves their semaphores behind.
     std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/dev/shm", ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("jack_sem.", 0) == 0 && name.find("_" + server_ + "_") != std::string::npos)
+        fs::remove(e.path(), ec);
+    }
+    // The logs of a failed test stay for reading.
     if (!HasFailure() && !dir_.empty()) fs::remove_all(dir_, ec);
   }
 
