@@ -62,7 +62,7 @@ std::string lower(std::string s) {
 struct StreamState {
   std::vector<std::vector<float>> play, recorded;
   const std::atomic<bool>* interrupt = nullptr;
-  size_t total = 0;
+  size_t total = 0, meter = 0;
   std::atomic<size_t> position{0};
   std::atomic<float> peak{0};
   std::atomic<int> inputOverflows{0}, outputUnderflows{0};
@@ -88,7 +88,7 @@ int duplexCallback(const void* input, void* output, unsigned long frames, const 
     for (size_t c = 0; c < ins; ++c) {
       const float v = in[i * ins + c];
       s->recorded[c][at + i] = v;
-      peak = std::max(peak, std::fabs(v));
+      if (c == s->meter) peak = std::max(peak, std::fabs(v));
     }
   }
   s->peak.store(peak, std::memory_order_relaxed);
@@ -106,16 +106,18 @@ int duplexCallback(const void* input, void* output, unsigned long frames, const 
                            fixed(d.defaultRate, 0) + " or restart the server at the rate you want"
                      : "; give --rate with a rate it supports, such as " + fixed(d.defaultRate, 0)));
   }
-  if (e == paDeviceUnavailable) {
-    fail(TVM_AUDIO_DEVICE, who +
-                               " is busy: another program holds it; close that program or choose "
-                               "another device");
-  }
+  const std::string busy =
+      who + " is busy: another program holds it; close that program or choose another device";
+  if (e == paDeviceUnavailable) fail(TVM_AUDIO_DEVICE, busy);
   if (e == paInvalidChannelCount) {
     fail(TVM_AUDIO_DEVICE, who + " cannot open that many channels: it has " + std::to_string(d.inputs) +
                                " inputs and " + std::to_string(d.outputs) + " outputs");
   }
-  fail(TVM_AUDIO_DEVICE, who + " cannot be opened: " + Pa_GetErrorText(e));
+  // ALSA says "busy" through its own error text.
+  const PaHostErrorInfo* host = e == paUnanticipatedHostError ? Pa_GetLastHostErrorInfo() : nullptr;
+  const std::string detail = host && host->errorText ? host->errorText : Pa_GetErrorText(e);
+  if (lower(detail).find("busy") != std::string::npos) fail(TVM_AUDIO_DEVICE, busy);
+  fail(TVM_AUDIO_DEVICE, who + " cannot be opened: " + detail);
 }
 
 }  // namespace
@@ -223,6 +225,7 @@ DuplexTake SoundCard::playAndRecord(const SoundDevice& device, const DuplexReque
   state->recorded.assign(static_cast<size_t>(request.inputChannels), std::vector<float>(total, 0.0f));
   state->interrupt = request.interrupt;
   state->total = total;
+  state->meter = static_cast<size_t>(std::clamp(request.meterChannel, 0, request.inputChannels - 1));
 
   PaStreamParameters in{}, out{};
   in.device = out.device = device.index;

@@ -34,8 +34,10 @@ struct DuplexRequest {
   std::vector<std::vector<float>> play;
   int inputChannels = 1;  // recorded from the first
   // Called on the waiting thread about ten times a second: frames done,
-  // frames in all, and the largest input magnitude since the last call.
+  // frames in all, and the largest magnitude of input meterChannel (from 0)
+  // since the last call.
   std::function<void(size_t, size_t, double)> progress;
+  int meterChannel = 0;
   // Set (by a signal handler) to stop the run at once.
   const std::atomic<bool>* interrupt = nullptr;
 };

@@ -174,6 +174,7 @@ void run(const MeasureArgs& a, SweepOptions o, const CLI::Option* rateOption) {
     request.play = play;
     request.inputChannels = plan.inputChannels;
     request.interrupt = &interrupted;
+    request.meterChannel = plan.inChannel - 1;
     request.progress = [&](size_t done, size_t total, double peak) { line.show(what, done, total, peak); };
     DuplexTake take = card.playAndRecord(device, request);
     line.clear();
