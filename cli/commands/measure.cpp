@@ -37,7 +37,7 @@ constexpr int kExitInterrupted = 130;
 
 // Channels recorded at most: every input of an ordinary interface.
 constexpr int kMaxRecordedChannels = 32;
-constexpr double kMaxRepeats = 64;
+constexpr int kMaxRepeats = 64;
 constexpr double kSpeedOfSound = 343;  // m/s at 20 degrees C
 
 struct MeasureArgs {
@@ -261,7 +261,7 @@ Command addMeasureCommand(CLI::App& app) {
       "stops at once and writes nothing.");
   sub->add_option("-o,--output", a->dir, "Directory for the files")->required();
   CLI::Option* rate = addSweepOptions(sub, *o);
-  rate->description("Sample rate in Hz (default: the device's; for JACK, the server's)");
+  rate->description("Sample rate in Hz (default: the device's; for JACK, the server's)")->default_str("");
   sub->add_option("--device", a->device,
                   "Device number or name from 'tavrix devices' (default: JACK's when a server runs)");
   sub->add_option("--out-channel", a->outChannel, "Output to the loudspeaker (1 = first)")
@@ -275,7 +275,7 @@ Command addMeasureCommand(CLI::App& app) {
                   "same number, which times the audio path so that the sound's travel time is known")
       ->check(CLI::Range(1, 256));
   sub->add_option("--repeats", a->repeats, "Sweeps played back to back and averaged synchronously")
-      ->check(CLI::Range(1.0, kMaxRepeats))
+      ->check(CLI::Range(1, kMaxRepeats))
       ->capture_default_str();
   sub->add_option("--level", a->level, "Peak level of the sweep in dB re full scale (-60 to 0)")
       ->capture_default_str();
