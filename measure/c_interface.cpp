@@ -15,6 +15,7 @@
 #include "library_client.h"
 #include "measure_error.h"
 #include "reverb_analysis.h"
+#include "sound_card.h"
 #include "spatial_analysis.h"
 #include "status_messages.h"
 #include "sti_analysis.h"
@@ -216,6 +217,14 @@ TVM_API const char* tvm_error_text(int32_t code) {
       return "out of memory, or a failure inside the measurement layer";
     case TVM_TABLE_FULL:
       return "all slots of one of the library's object tables are in use; release objects no longer needed";
+    case TVM_AUDIO_DEVICE:
+      return "no audio server or sound card, no such device, a busy device, or a rate it does not run at";
+    case TVM_AUDIO_STREAM:
+      return "the audio stream broke off, lost audio, or was interrupted";
+    case TVM_NO_SIGNAL:
+      return "nothing but noise or silence came back from the input";
+    case TVM_CLIPPED:
+      return "the input clipped";
     default:
       return "an unknown failure value";
   }
@@ -544,6 +553,40 @@ TVM_API void tvm_free_spatial_report(tvm_spatial_report* report) {
   auto* holder = reinterpret_cast<SpatialHolder*>(report);
   delete holder->store;
   delete holder;
+}
+
+}  // extern "C"
+
+namespace {
+
+// A device list and the names it points into.
+struct DeviceListHolder {
+  tvm_audio_device_list c{};  // first: the caller's pointer is this holder's
+  std::vector<tvm_audio_device> devices;
+  Texts texts;
+};
+
+}  // namespace
+
+extern "C" {
+
+TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out) {
+  return guarded([&] {
+    require(out != nullptr, "a place for the device list is needed");
+    *out = nullptr;
+    auto holder = std::make_unique<DeviceListHolder>();
+    for (const SoundDevice& d : soundDevices()) {
+      holder->devices.push_back({d.index, holder->texts.keep(d.name), holder->texts.keep(d.hostApi), d.jack,
+                                 d.inputs, d.outputs, d.defaultRate, d.isDefault});
+    }
+    holder->c.count = static_cast<int32_t>(holder->devices.size());
+    holder->c.devices = holder->devices.data();
+    *out = &holder.release()->c;
+  });
+}
+
+TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list) {
+  delete reinterpret_cast<DeviceListHolder*>(list);
 }
 
 }  // extern "C"

@@ -16,9 +16,17 @@ for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-sou
   python3-scipy libfftw3-dev guitarix-common; do
   have "$p" || need="$need $p"
 done
-[ -z "$need" ] && exit 0
-echo "installing:$need"
+# PortAudio for `tavrix measure`; the JACK client library for its live tests' simulated room, and
+# the JACK server they run it on (without its recommended desktop tools, hence a line of its own).
+for p in portaudio19-dev libjack-jackd2-dev; do
+  have "$p" || need="$need $p"
+done
+jack=""
+have jackd2 || jack=jackd2
+[ -z "$need" ] && [ -z "$jack" ] && exit 0
+echo "installing:$need $jack"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $need
+[ -z "$need" ] || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $need
+[ -z "$jack" ] || DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $jack

@@ -367,7 +367,9 @@ typedef struct tvm_impulse {
    Failures: TVM_BAD_ARGUMENT (null pointers, a length below 1, a rate
    outside 1000..768000 Hz, a sample that is not finite, a recording shorter
    than the sweep, a direct sound too late for the recording to hold the rest
-   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros),
+   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros), TVM_NO_SIGNAL
+   (a recording of noise alone: its response stands less than 20 dB above
+   its noise),
    TVM_INTERNAL (out of memory, the resampler). Thread-safe: it does not use
    libtavrix. Free *out with tvm_free_impulse. */
 TVM_API int32_t tvm_deconvolve(const double* recording, int64_t n, int32_t rate, const double* sweep,
@@ -437,6 +439,44 @@ typedef struct tvm_spatial_report {
 TVM_API int32_t tvm_analyse_spatial(const tvm_response* first, const tvm_response* second,
                                     const tvm_spatial_options* options, tvm_spatial_report** out);
 TVM_API void tvm_free_spatial_report(tvm_spatial_report* report);
+
+/* ---- Sound cards ---------------------------------------------------------
+   Failure values of measurements through a sound card or audio server. */
+/* No audio server or sound card, no such device, a busy device, or a rate,
+   channel count or format it does not run at. */
+#define TVM_AUDIO_DEVICE (-20)
+/* The stream broke off (the server died, the device went away), lost audio
+   in every attempt, or was interrupted. */
+#define TVM_AUDIO_STREAM (-21)
+/* Nothing but noise or silence came back: the wrong channel or cable, or
+   nothing connected. */
+#define TVM_NO_SIGNAL (-22)
+/* The input clipped, or would at the level asked for. */
+#define TVM_CLIPPED (-23)
+
+typedef struct {
+  int32_t index;        /* PortAudio's device number, as `tavrix devices` shows it */
+  const char* name;     /* for JACK, the client whose ports it reaches ("system") */
+  const char* host_api; /* "JACK Audio Connection Kit", "ALSA", ... */
+  bool jack;            /* reached through a JACK server */
+  int32_t inputs, outputs;
+  double default_rate; /* Hz; for JACK, the server's rate */
+  bool is_default;     /* its host API's default output device */
+} tvm_audio_device;
+
+typedef struct {
+  int32_t count;
+  const tvm_audio_device* devices;
+} tvm_audio_device_list;
+
+/* The audio devices PortAudio sees, through every host API (JACK's when a
+   server answers; a JACK server is never started). PortAudio's probing of
+   the back ends is kept off stderr. No devices is a list of 0, not a
+   failure. Failures: TVM_BAD_ARGUMENT (null out), TVM_AUDIO_DEVICE
+   (PortAudio cannot start), TVM_INTERNAL. Free *out with
+   tvm_free_audio_devices. */
+TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out);
+TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list);
 
 #ifdef __cplusplus
 }

@@ -24,6 +24,12 @@ TVM_LIBRARY_REFUSED = -7
 TVM_WRITE_FAILED = -8
 TVM_INTERNAL = -9
 TVM_TABLE_FULL = -10
+# Measurements through a sound card (the tool's `measure`); TVM_NO_SIGNAL also
+# from tvm_deconvolve, for a recording of noise alone.
+TVM_AUDIO_DEVICE = -20
+TVM_AUDIO_STREAM = -21
+TVM_NO_SIGNAL = -22
+TVM_CLIPPED = -23
 
 TVM_OCTAVE, TVM_THIRD = 1, 2
 TVM_METHOD_COMPENSATED, TVM_METHOD_PLAIN = 0, 1
