@@ -21,9 +21,10 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("tavrix ") + TAVRIX_VERSION);
   app.require_subcommand(1);
   app.fallthrough(false);
-  std::vector<Command> commands{addDemoCommand(app),      addSweepCommand(app), addIrCommand(app),
-                                addReverbCommand(app),    addStiCommand(app),   addSpectrumCommand(app),
-                                addCalibrateCommand(app), addSurveyCommand(app)};
+  std::vector<Command> commands{addDemoCommand(app),      addSweepCommand(app),   addIrCommand(app),
+                                addReverbCommand(app),    addStiCommand(app),     addSpectrumCommand(app),
+                                addCalibrateCommand(app), addSpatialCommand(app), addDevicesCommand(app),
+                                addMeasureCommand(app),   addSurveyCommand(app)};
   if (argc < 2) {
     std::fputs(app.help().c_str(), stderr);
     return kExitUsage;

@@ -134,4 +134,28 @@ void writePlainPcmWav(const std::string& path, const std::vector<double>& sample
   writeMono(path, samples, sampleRate, SF_FORMAT_PCM_32, true);
 }
 
+void writeFloatWavChannels(const std::string& path, const std::vector<std::vector<float>>& channels,
+                           int sampleRate) {
+  const size_t count = channels.size(), frames = count ? channels.front().size() : 0;
+  for (const auto& c : channels)
+    if (c.size() != frames || count == 0) fail(TVM_BAD_ARGUMENT, path + ": channels of unequal length");
+  SF_INFO info{};
+  info.samplerate = sampleRate;
+  info.channels = static_cast<int>(count);
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SndFilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+  if (!file) {
+    fail(TVM_WRITE_FAILED, path + ": cannot be written (" + sf_strerror(nullptr) +
+                               "); check that the directory exists and is writable");
+  }
+  std::vector<float> frame(count);
+  for (size_t i = 0; i < frames; ++i) {
+    for (size_t c = 0; c < count; ++c) frame[c] = channels[c][i];
+    if (sf_writef_float(file.get(), frame.data(), 1) != 1) {
+      fail(TVM_WRITE_FAILED,
+           path + ": writing failed (" + sf_strerror(file.get()) + "); check the free disk space");
+    }
+  }
+}
+
 }  // namespace tavrix::measure

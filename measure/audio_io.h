@@ -31,4 +31,8 @@ void writeFloatWav(const std::string& path, const std::vector<double>& samples, 
 // chunks: the one layout every WAV reader accepts. Samples are clipped to +-1.
 void writePlainPcmWav(const std::string& path, const std::vector<double>& samples, int sampleRate);
 
+// Writes a 32-bit float WAV file of equally long channels, unclipped.
+void writeFloatWavChannels(const std::string& path, const std::vector<std::vector<float>>& channels,
+                           int sampleRate);
+
 }  // namespace tavrix::measure

@@ -16,8 +16,11 @@
 #include "library_client.h"
 #include "measure_error.h"
 #include "reverb_analysis.h"
+#include "sound_card.h"
+#include "spatial_analysis.h"
 #include "status_messages.h"
 #include "sti_analysis.h"
+#include "stipa.h"
 #include "sweep_deconvolution.h"
 #include "tavrix_measure.h"
 
@@ -141,6 +144,10 @@ tvm_band_result bandOf(const BandResult& b, const ReverbOptions& o, Texts& texts
   c.level_db = b.levelCurveDb.data();
   c.decay_length = static_cast<int32_t>(b.decayCurveDb.size());
   c.decay_db = b.decayCurveDb.data();
+  c.onset_s = b.onsetSeconds;
+  c.crosspoint_s = b.crosspointSeconds;
+  c.window_start_s = b.windowSeconds[0];
+  c.window_end_s = b.windowSeconds[1];
   return c;
 }
 
@@ -211,6 +218,14 @@ TVM_API const char* tvm_error_text(int32_t code) {
       return "out of memory, or a failure inside the measurement layer";
     case TVM_TABLE_FULL:
       return "all slots of one of the library's object tables are in use; release objects no longer needed";
+    case TVM_AUDIO_DEVICE:
+      return "no audio server or sound card, no such device, a busy device, or a rate it does not run at";
+    case TVM_AUDIO_STREAM:
+      return "the audio stream broke off, lost audio, or was interrupted";
+    case TVM_NO_SIGNAL:
+      return "nothing but noise or silence came back from the input";
+    case TVM_CLIPPED:
+      return "the input clipped";
     default:
       return "an unknown failure value";
   }
@@ -359,6 +374,14 @@ TVM_API int32_t tvm_analyse_sti(const tvm_response* response, const tvm_sti_opti
         c.mtf[b][j] = r.mtf[static_cast<size_t>(b)][static_cast<size_t>(j)];
     }
     for (int j = 0; j < kModulationFrequencies; ++j) c.modulation_frequencies_hz[j] = modulationFrequency(j);
+    c.stipa_male = r.stipaMale;
+    c.stipa_female = r.stipaFemale;
+    for (int b = 0; b < kStipaBands; ++b) {
+      for (int k = 0; k < kStipaFrequencies; ++k) {
+        c.stipa_modulation_frequencies_hz[b][k] = stipaModulationFrequency(b, k);
+        c.stipa_mtf[b][k] = r.stipaMtf[static_cast<size_t>(b)][static_cast<size_t>(k)];
+      }
+    }
     *out = c;
   });
 }
@@ -438,6 +461,133 @@ TVM_API void tvm_free_impulse(tvm_impulse* impulse) {
   auto* holder = reinterpret_cast<ImpulseHolder*>(impulse);
   delete holder->store;
   delete holder;
+}
+
+}  // extern "C"
+
+namespace {
+
+struct SpatialStore {
+  SpatialResult result;
+  Texts texts;
+  std::vector<tvm_spatial_band> bands;
+};
+struct SpatialHolder {
+  tvm_spatial_report c;
+  SpatialStore* store;
+};
+
+}  // namespace
+
+extern "C" {
+
+TVM_API void tvm_spatial_options_init(tvm_spatial_options* options) {
+  if (options == nullptr) return;
+  *options = tvm_spatial_options{};
+  options->mode = TVM_SPATIAL_LATERAL;
+  options->convention = TVM_PAIR;
+}
+
+TVM_API int32_t tvm_analyse_spatial(const tvm_response* first, const tvm_response* second,
+                                    const tvm_spatial_options* options, tvm_spatial_report** out) {
+  return guarded([&] {
+    require(out != nullptr, "a place for the report is needed");
+    *out = nullptr;
+    require(first != nullptr && second != nullptr, "the spatial parameters need two channels");
+    tvm_spatial_options given;
+    tvm_spatial_options_init(&given);
+    if (options != nullptr) given = *options;
+    require(given.mode == TVM_SPATIAL_LATERAL || given.mode == TVM_SPATIAL_BINAURAL,
+            "choose the lateral (pressure and figure-of-eight) or the binaural (two ears) mode");
+    require(given.convention == TVM_PAIR || given.convention == TVM_FUMA || given.convention == TVM_AMBIX,
+            "choose the lateral pair's convention: a plain pair, FuMa or AmbiX B-format");
+    SpatialOptions o;
+    o.mode = given.mode == TVM_SPATIAL_BINAURAL ? SpatialMode::Binaural : SpatialMode::Lateral;
+    o.convention = given.convention == TVM_FUMA    ? LateralConvention::FuMa
+                   : given.convention == TVM_AMBIX ? LateralConvention::AmbiX
+                                                   : LateralConvention::Pair;
+    o.nativeRate = given.native_rate;
+    const bool binaural = o.mode == SpatialMode::Binaural;
+    auto store = std::make_unique<SpatialStore>();
+    store->result = measureSpatial(
+        viewOf(*first, first->name ? first->name : (binaural ? "left" : "pressure")),
+        viewOf(*second, second->name ? second->name : (binaural ? "right" : "figure-of-eight")), o);
+    const SpatialResult& r = store->result;
+    for (const SpatialBand& b : r.bands) {
+      tvm_spatial_band c{};
+      c.band = b.band;
+      c.label = store->texts.keep(bandLabel(BandResolution::Octave, b.band, r.bandScale));
+      c.nominal = store->texts.keep(bandName(BandResolution::Octave, b.band));
+      c.frequency_hz = bandFrequency(BandResolution::Octave, b.band) * r.bandScale;
+      c.lf = b.lf;
+      c.lfc = b.lfc;
+      c.iacc_early = b.iaccEarly;
+      c.iacc_late = b.iaccLate;
+      c.iacc = b.iacc;
+      c.late_end_ms = b.lateEndMs;
+      store->bands.push_back(c);
+    }
+    auto holder = std::make_unique<SpatialHolder>();
+    tvm_spatial_report& c = holder->c;
+    c.mode = given.mode;
+    c.mode_name = spatialModeName(r.mode);
+    c.convention = given.convention;
+    c.reference = store->texts.keep(r.reference);
+    c.sample_rate = r.sampleRate;
+    c.source_rate = r.sourceRate;
+    c.band_scale = r.bandScale;
+    c.onset_s = r.onsetSeconds;
+    c.band_count = static_cast<int32_t>(store->bands.size());
+    c.bands = store->bands.data();
+    c.lf_mean = r.lfMean;
+    c.lfc_mean = r.lfcMean;
+    c.iacc_early_mean = r.iaccEarlyMean;
+    c.note_count = static_cast<int32_t>(r.notes.size());
+    c.notes = store->texts.keep(r.notes);
+    holder->store = store.release();
+    *out = &holder.release()->c;
+  });
+}
+
+TVM_API void tvm_free_spatial_report(tvm_spatial_report* report) {
+  if (report == nullptr) return;
+  auto* holder = reinterpret_cast<SpatialHolder*>(report);
+  delete holder->store;
+  delete holder;
+}
+
+}  // extern "C"
+
+namespace {
+
+// A device list and the names it points into.
+struct DeviceListHolder {
+  tvm_audio_device_list c{};  // first: the caller's pointer is this holder's
+  std::vector<tvm_audio_device> devices;
+  Texts texts;
+};
+
+}  // namespace
+
+extern "C" {
+
+TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out) {
+  return guarded([&] {
+    require(out != nullptr, "a place for the device list is needed");
+    *out = nullptr;
+    auto holder = std::make_unique<DeviceListHolder>();
+    for (const SoundDevice& d : soundDevices()) {
+      holder->devices.push_back({d.index, holder->texts.keep(d.name), holder->texts.keep(d.hostApi), d.jack,
+                                 d.inputs, d.outputs, d.defaultRate, d.isDefault});
+    }
+    holder->c.count = static_cast<int32_t>(holder->devices.size());
+    holder->c.devices = holder->devices.data();
+    *out = &holder.release()->c;
+  });
+}
+
+TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list) {
+  delete reinterpret_cast<DeviceListHolder*>(list);
 }
 
 }  // extern "C"

@@ -71,22 +71,39 @@ std::vector<double> convolve(const std::vector<double>& a, const std::vector<dou
   return out;
 }
 
-std::vector<double> unitEnvelope(const std::vector<double>& x) {
+namespace {
+
+// The analytic signal of x over a power-of-two transform: DC and Nyquist
+// kept, the positive frequencies doubled, the negative ones dropped.
+std::vector<Complex> analytic(const std::vector<double>& x) {
   size_t n = 1;
   while (n < x.size()) n <<= 1;
   std::vector<Complex> a(n);
   for (size_t i = 0; i < x.size(); ++i) a[i] = x[i];
   fft(a, false);
-  // Analytic signal: keep DC and Nyquist, double the positive frequencies,
-  // drop the negative ones.
   for (size_t k = 1; k < n / 2; ++k) a[k] *= 2.0;
   for (size_t k = n / 2 + 1; k < n; ++k) a[k] = 0.0;
   fft(a, true);
+  for (Complex& v : a) v /= static_cast<double>(n);
+  return a;
+}
+
+}  // namespace
+
+std::vector<double> unitEnvelope(const std::vector<double>& x) {
+  const std::vector<Complex> a = analytic(x);
   std::vector<double> out(x.size());
   for (size_t i = 0; i < x.size(); ++i) {
     const double magnitude = std::abs(a[i]);
     out[i] = magnitude > 0 ? a[i].real() / magnitude : 0.0;
   }
+  return out;
+}
+
+std::vector<double> analyticEnergy(const std::vector<double>& x) {
+  const std::vector<Complex> a = analytic(x);
+  std::vector<double> out(x.size());
+  for (size_t i = 0; i < x.size(); ++i) out[i] = std::norm(a[i]);
   return out;
 }
 

@@ -16,6 +16,9 @@ std::vector<double> convolve(const std::vector<double>& a, const std::vector<dou
 // It keeps the instantaneous frequency of x and drops its envelope.
 std::vector<double> unitEnvelope(const std::vector<double>& x);
 
+// |a(t)|^2 of x's analytic signal: its energy envelope, without the carrier.
+std::vector<double> analyticEnergy(const std::vector<double>& x);
+
 // |X(k)|^2 of x zero-padded to n samples (a power of two), bins 0 .. n / 2.
 std::vector<double> powerSpectrum(const std::vector<double>& x, size_t n);
 

@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <limits>
 #include <map>
-#include <tuple>
 
+#include "direct_image.h"
 #include "library_client.h"
 #include "measure_error.h"
 #include "number_text.h"
 #include "plain_decay.h"
 #include "tavrix.h"
+#include "window_location.h"
 
 namespace tavrix::measure {
 
@@ -22,11 +23,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // More ranges than this say nothing a person reads.
 constexpr int kMaxRanges = 16;
-
-// The library looks for the direct sound from 0.25 s on and keeps half a
-// second before it; a response whose direct sound comes earlier (most files
-// cut by other tools start with it) gets this much silence in front.
-constexpr double kLeadInSeconds = 0.5;
 
 // The curves are kept as 5 ms block means: fine enough to draw a decay and
 // small enough to keep. The library is asked for them sample by sample and the
@@ -45,92 +41,32 @@ constexpr double kNotReached = -10.0;
 // digital silence or a noise-free response.
 constexpr double kNoFloorDb = -200;
 
-// The direct sound's image in a band (see energy_parameters.h): the spread
-// before the onset is counted until all but this share of an impulse's band
-// energy is in, 0.1 % or 0.004 dB of the direct sound. Further back the
-// image is weaker than the noise of most measurements.
-constexpr double kSpreadResidue = 1e-3;
-
-// How the analysis images a direct sound in one band.
-struct DirectImage {
-  size_t spread = 0;  // samples before the onset that hold its energy (all but kSpreadResidue)
-  double centre = 0;  // its energy centroid, in samples after the onset
+// Where a position's analysis window lies in the samples it was created
+// from, and how many of those were silence put in front of the response.
+struct Placement {
+  std::optional<int64_t> windowStart;
+  double leadSamples = 0;
 };
-
-// The analysis's own image of an ideal direct sound: a unit impulse half a
-// second into silence, where the lead-in puts a response's direct sound,
-// analysed per band like a response. The band filters are fixed designs
-// applied sample by sample, so the image counted in samples is the same for
-// every response, at any rate. The images hold everything the analysis does
-// to a direct sound: the time-reversed band filter's spread, the analytic
-// signal's, and where the onset search puts the onset on the rise. Called
-// with the library lock held; the handle is gone before the responses take
-// theirs.
-std::map<int, DirectImage> directImages(const ReverbOptions& options, int rate) {
-  std::map<int, DirectImage> images;
-  const size_t at = static_cast<size_t>(std::lround(kLeadInSeconds * rate));
-  std::vector<double> impulse(2 * at, 0.0);
-  impulse[at] = 1;
-  const ReverbHandle h(initReverberation(impulse.data(), static_cast<int32_t>(impulse.size()), rate, 0,
-                                         static_cast<double>(impulse.size()) / rate - kLeadInSeconds));
-  const BandSet& b = options.bands;
-  if (!h.valid() || getMaxImpulseLength(h.get()) < 0 ||
-      initReverberationFilter(h.get(), static_cast<int>(b.resolution), b.firstBand, b.lastBand) != 0)
-    return images;
-  std::vector<int> bands;
-  for (int band = b.firstBand; band <= b.lastBand; ++band) bands.push_back(band);
-  if (options.parameters) bands.insert(bands.end(), {kBandA, kBandZ});
-  std::vector<double> level(static_cast<size_t>(getMaxImpulseLength(h.get())) + 2), decay(level.size());
-  for (int band : bands) {
-    int32_t length = 0, onsetOffset = 0;
-    double decayEnd = 0, noise = 0, start = 0, peak = 0;
-    if (getReverberationDataLevel(h.get(), band, 0, level.data(), &length, decay.data(), &decayEnd, &noise,
-                                  &start, &onsetOffset, &peak) == TAVRIX_FAILED)
-      continue;
-    const size_t n = static_cast<size_t>(std::clamp<int64_t>(length, 0, std::ssize(level)));
-    const size_t onset =
-        static_cast<size_t>(std::clamp<int64_t>(-int64_t{onsetOffset}, 0, std::ssize(level)));
-    double total = 0, moment = 0;
-    for (size_t i = 0; i < n; ++i) {
-      const double e = std::isfinite(level[i]) ? std::pow(10.0, level[i] / 10) : 0.0;
-      total += e;
-      moment += (static_cast<double>(i) - static_cast<double>(onset)) * e;
-    }
-    if (!(total > 0)) continue;
-    DirectImage image;
-    image.centre = moment / total;
-    double early = 0;
-    for (size_t i = 0; i < std::min(onset, n); ++i) {
-      early += std::isfinite(level[i]) ? std::pow(10.0, level[i] / 10) : 0.0;
-      if (early > kSpreadResidue * total) {
-        image.spread = onset - i;
-        break;
-      }
-    }
-    images[band] = image;
-  }
-  return images;
-}
-
-// The images depend only on the rate and the bands, and a survey asks for the
-// same ones file after file: they are kept. Called with the library lock
-// held, which also guards the cache. A failure (a full table) is not kept.
-std::map<int, DirectImage> cachedDirectImages(const ReverbOptions& options, int rate) {
-  static std::map<std::tuple<int, int, int, int, bool>, std::map<int, DirectImage>> cache;
-  const BandSet& b = options.bands;
-  const auto key =
-      std::make_tuple(rate, static_cast<int>(b.resolution), b.firstBand, b.lastBand, options.parameters);
-  const auto found = cache.find(key);
-  if (found != cache.end()) return found->second;
-  std::map<int, DirectImage> images = directImages(options, rate);
-  if (!images.empty()) cache.emplace(key, images);
-  return images;
-}
 
 struct Prepared {
   ReverbHandle handle;
   ImpulseResult result;
+  Placement placement;
 };
+
+// The window's first sample in y, from the unfiltered band's level curve.
+// Called with the library lock held, on a handle whose filter bank is set.
+std::optional<int64_t> windowStartIn(int32_t handle, const std::vector<double>& y, double fs) {
+  std::vector<double> level(static_cast<size_t>(std::max(getMaxImpulseLength(handle), 0)) + 2),
+      decay(level.size());
+  int32_t length = 0, onsetOffset = 0;
+  double decayEnd = 0, noise = 0, start = 0, peak = 0;
+  if (getReverberationDataLevel(handle, kBandZ, 0, level.data(), &length, decay.data(), &decayEnd, &noise,
+                                &start, &onsetOffset, &peak) == TAVRIX_FAILED)
+    return std::nullopt;
+  level.resize(static_cast<size_t>(std::clamp<int64_t>(length, 0, std::ssize(level))));
+  return locateWindow(level, y, fs);
+}
 
 // The library's reverberation object for one conditioned response. Called
 // with the library lock held.
@@ -191,6 +127,7 @@ Prepared prepare(const Response& input, const ReverbOptions& options) {
     fail(TVM_LIBRARY_REFUSED,
          input.name + ": the library refused the filter bank; choose bands inside the bank");
   }
+  p.placement = {windowStartIn(p.handle.get(), y, fs), static_cast<double>(lead)};
   return p;
 }
 
@@ -239,8 +176,12 @@ double curvatureOf(const std::vector<double>& ranges, const std::vector<double>&
 //   line weighs more on a shorter range: 1 - r2 is the residual variance over
 //   the line's own variance, which grows as the square of the range, so the
 //   limit for a range R below 20 dB is 10 (20 / R)^2 per mille: 40 for T10,
-//   where a real room's 10 dB fit is rarely straighter. The early decay time
-//   is not expected to be straight and is never doubted for its fit.
+//   where a real room's 10 dB fit is rarely straighter. A range shorter than
+//   20 dB is judged only where no range of 20 dB or more gave a time: the
+//   first 15 dB of a room with a strong direct sound hold the bend from the
+//   early to the late decay, and T20/T30 are what is reported. The early
+//   decay time is not expected to be straight and is never doubted for its
+//   fit.
 // - C: beyond 10 % either way the decay is curved (a double slope, or a floor
 //   the compensation missed).
 constexpr double kNonLinearityLimit = 10;  // per mille, for ranges of 20 dB and more
@@ -254,8 +195,12 @@ double nonLinearityLimit(double range) {
 
 std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<double>& ranges) {
   std::vector<std::string> doubts;
+  bool fullRange = false;
+  for (size_t k = 0; k < ranges.size(); ++k)
+    fullRange = fullRange || (ranges[k] >= kNonLinearityFullRange && std::isfinite(r.times[k]));
   for (size_t k = 0; k < ranges.size(); ++k) {
     if (ranges[k] < 10 || !std::isfinite(r.times[k])) continue;
+    if (fullRange && ranges[k] < kNonLinearityFullRange) continue;
     const double xi = 1000 * (1 - r.fitQuality[k]);
     const double limit = nonLinearityLimit(ranges[k]);
     if (xi > limit) {
@@ -273,7 +218,7 @@ std::vector<std::string> doubtsAbout(const BandResult& r, const std::vector<doub
 // direct image was found with (1 for an ensemble, whose onset lies one sample
 // after its members').
 BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const ReverbOptions& options,
-                    const DirectImage& image, int lateOnset) {
+                    const DirectImage& image, int lateOnset, const Placement& placement) {
   const int32_t maxLength = getMaxImpulseLength(handle);
   const size_t capacity = static_cast<size_t>(std::max(maxLength, 0)) + 2;
   std::vector<double> level(capacity, kNaN), decay(capacity, kNaN);
@@ -307,6 +252,16 @@ BandResult evaluate(int32_t handle, int band, int blockLength, double fs, const 
   direct.spreadDb.assign(level.begin() + static_cast<std::ptrdiff_t>(onsetIndex - spread),
                          level.begin() + static_cast<std::ptrdiff_t>(onsetIndex));
   direct.centre = image.centre - lateOnset;
+  if (placement.windowStart) {
+    const double windowStart = static_cast<double>(*placement.windowStart);
+    const double onset = windowStart + static_cast<double>(onsetIndex);
+    const auto seconds = [&](double sample) { return (sample - placement.leadSamples) / fs; };
+    r.windowSeconds[0] = seconds(windowStart);
+    r.windowSeconds[1] = seconds(windowStart + static_cast<double>(level.size()) - 1);
+    r.onsetSeconds = seconds(onset + direct.centre);
+    // The compensated decay curve ends at the crosspoint.
+    if (r.status == 0) r.crosspointSeconds = seconds(onset + static_cast<double>(decay.size()));
+  }
   if (r.status == 0) {
     r.energy = energyParameters(decayPart, decay.size(), r.noiseLevelDb, r.tailModelDb, fs, direct);
   }
@@ -398,7 +353,7 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
 
   // Everything from the first handle to the last delete holds the lock.
   const LibraryLock lock = lockLibrary();
-  const std::map<int, DirectImage> images = cachedDirectImages(options, rate);
+  const std::map<int, DirectImage> images = cachedDirectImages(options.bands, options.parameters, rate);
   const auto imageOf = [&images](int band) {
     const auto found = images.find(band);
     return found == images.end() ? DirectImage{} : found->second;
@@ -407,7 +362,8 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
   prepared.reserve(inputs.size());
   for (const Response& in : inputs) prepared.push_back(prepare(in, options));
 
-  const auto evaluateAll = [&](int32_t handle, ImpulseResult& result, int lateOnset) {
+  const auto evaluateAll = [&](int32_t handle, ImpulseResult& result, int lateOnset,
+                               const Placement& placement) {
     const auto step = [&](int band) {
       if (options.progress) {
         options.progress(done++, steps,
@@ -416,18 +372,19 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     };
     for (int band = options.bands.firstBand; band <= options.bands.lastBand; ++band) {
       step(band);
-      result.bands.push_back(evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset));
+      result.bands.push_back(
+          evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset, placement));
     }
     if (options.parameters) {
       for (int band : {kBandA, kBandZ}) {
         step(band);
         result.broadband.push_back(
-            evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset));
+            evaluate(handle, band, blockLength, rate, options, imageOf(band), lateOnset, placement));
       }
     }
   };
   for (Prepared& p : prepared) {
-    evaluateAll(p.handle.get(), p.result, 0);
+    evaluateAll(p.handle.get(), p.result, 0, p.placement);
     report.positions.push_back(p.result);
   }
   if (withEnsemble) {
@@ -446,7 +403,7 @@ ReverbReport measureReverberation(const std::vector<AudioView>& responses, const
     ImpulseResult mean;
     mean.name = "mean";
     mean.sampleRate = rate;
-    evaluateAll(ensemble.get(), mean, 1);
+    evaluateAll(ensemble.get(), mean, 1, Placement{});
     report.ensemble = std::move(mean);
   }
   if (options.progress) options.progress(steps, steps, "done");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,15 @@ struct BandResult {
   // direct sound's band energy before the onset, with the band's direct sound
   // as time 0 (see energy_parameters.h); NaN where the band gave no times.
   EnergyParameters energy = noEnergyParameters();
+  // What the analysis used, in seconds from the response's first sample (as
+  // it came, before any silence was put in front; negative inside that
+  // silence): time 0 of the energy parameters, the crosspoint where the decay
+  // sank into the noise (NaN without a floor), and the analysis window, the
+  // same for every band. NaN for an ensemble mean, which has no one file.
+  double onsetSeconds = std::numeric_limits<double>::quiet_NaN();
+  double crosspointSeconds = std::numeric_limits<double>::quiet_NaN();
+  double windowSeconds[2] = {std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::quiet_NaN()};
   // Curves as means over blocks of ReverbReport::blockSeconds, block 0
   // starting at the onset of the direct sound. The level curve (dB re the
   // band's peak sample, like the noise level and the late-decay model) starts

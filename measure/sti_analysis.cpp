@@ -5,6 +5,7 @@
 #include "bands.h"
 #include "library_client.h"
 #include "measure_error.h"
+#include "stipa.h"
 #include "tavrix.h"
 
 namespace tavrix::measure {
@@ -69,6 +70,10 @@ StiResult measureSti(const AudioView& response, const StiOptions& options) {
     }
     (male ? r.male : r.female) = index;
   }
+  const Stipa compact = stipa(ir.samples, ir.sampleRate, options.signalDb, options.noiseDb);
+  r.stipaMale = compact.male;
+  r.stipaFemale = compact.female;
+  r.stipaMtf = compact.mtf;
   return r;
 }
 

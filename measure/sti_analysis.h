@@ -29,6 +29,9 @@ struct StiResult {
   double bandScale = 1;                  // analysed centre frequency over nominal
   std::vector<std::vector<double>> mtf;  // 7 octave bands x 14 modulation frequencies
   std::vector<std::string> notes;        // what was done to the response
+  // STIPA of the same response, with the same weights and levels (stipa.h).
+  double stipaMale = 0, stipaFemale = 0;
+  std::vector<std::vector<double>> stipaMtf;  // 7 octave bands x their 2 modulation frequencies
 };
 
 // The index of a response as it came: resampled to 48 kHz unless the options

@@ -9,6 +9,7 @@
 #include "fft_convolution.h"
 #include "measure_error.h"
 #include "number_text.h"
+#include "signal_presence.h"
 
 namespace tavrix::measure {
 
@@ -161,6 +162,7 @@ Deconvolution deconvolveSweep(const AudioView& recording, const AudioView& sweep
   const size_t lead = static_cast<size_t>(std::lround(kResponseLeadSeconds * fs));
   d.response.resize(lead + complete - direct);
   for (size_t i = 0; i < d.response.size(); ++i) d.response[i] = h[(direct + nfft - lead + i) % nfft];
+  requireResponse(recording.name, d.response.data(), d.response.size());
   d.directIndex = lead;
   d.leadSeconds = static_cast<double>(lead) / fs;
   d.notes.push_back("divided by the sweep's spectrum from " + hzText(d.bandLowHz) + " to " +

@@ -45,7 +45,8 @@ struct Deconvolution {
 // re its peak) at the sweep file's ends is left out. Failures name the
 // recording or the sweep: TVM_BAD_ARGUMENT for bad arrays, a recording
 // shorter than the sweep or one that ends before the direct sound's sweep
-// does, TVM_SILENT for a sweep or recording of nothing but silence.
+// does, TVM_SILENT for a sweep or recording of nothing but silence, and
+// TVM_NO_SIGNAL for a recording of noise alone (see signal_presence.h).
 Deconvolution deconvolveSweep(const AudioView& recording, const AudioView& sweep);
 
 }  // namespace tavrix::measure

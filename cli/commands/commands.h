@@ -21,6 +21,9 @@ Command addReverbCommand(CLI::App& app);
 Command addStiCommand(CLI::App& app);
 Command addSpectrumCommand(CLI::App& app);
 Command addCalibrateCommand(CLI::App& app);
+Command addSpatialCommand(CLI::App& app);
+Command addDevicesCommand(CLI::App& app);
+Command addMeasureCommand(CLI::App& app);
 Command addSurveyCommand(CLI::App& app);
 
 // The --channel option of commands that read audio files: 1-based, so 0 and
@@ -28,6 +31,11 @@ Command addSurveyCommand(CLI::App& app);
 // name and help text serve a second file's channel.
 void addChannelOption(CLI::App* command, int& channel, const std::string& name = "--channel",
                       const std::string& help = "Channel of a multichannel file (1 = first)");
+
+// Prints what `reverb` prints for these files with its default options and
+// the given --format (table, csv, json) and --plot (empty: none).
+void reportReverberation(const std::vector<std::string>& files, const std::string& format,
+                         const std::string& plot);
 
 // Parses "a,b,c" into numbers; a bad list is a usage error naming the option.
 std::vector<double> parseNumberList(const std::string& text, const std::string& option);

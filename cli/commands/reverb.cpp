@@ -34,6 +34,79 @@ struct ReverbArgs {
   bool parameters = false;
 };
 
+// The analysis and report of `reverb`; lowGiven and highGiven tell whether
+// --low and --high were on the command line.
+void analyseResponses(const ReverbArgs& a, bool lowGiven, bool highGiven) {
+  // The layer applies the defaults and checks the values: the tool and
+  // the Python package analyse alike.
+  tvm_reverb_options c;
+  tvm_reverb_options_init(&c);
+  c.bands = a.bands == "third" ? TVM_THIRD : TVM_OCTAVE;
+  c.low_hz = lowGiven ? a.low : 0;
+  c.high_hz = highGiven ? a.high : 0;
+  if ((lowGiven && a.low == 0) || (highGiven && a.high == 0)) {
+    usageError("--low/--high: the frequency must be a positive number of Hz");
+  }
+  const std::vector<double> ranges = parseNumberList(a.ranges, "--ranges");
+  c.ranges = ranges.data();
+  c.range_count = static_cast<int32_t>(ranges.size());
+  c.sweep_seconds = a.length;
+  c.tail_seconds = a.tail;
+  c.native_rate = a.nativeRate;
+  c.keep_silence = a.keepSilence;
+  c.parameters = a.parameters;
+  ReverbOptions options = reverbOptions(c);
+  const BandResolution res = options.bands.resolution;
+  std::vector<Audio> files;
+  files.reserve(a.files.size());
+  for (const std::string& f : a.files) files.push_back(readAudio(f, a.channel));
+  std::vector<AudioView> views;
+  for (size_t i = 0; i < files.size(); ++i) views.push_back(viewOf(a.files[i], files[i]));
+  Progress progress("analysing", 1);
+  options.progress = [&progress](int done, int total, const std::string& what) {
+    progress.step(done, total, what);
+  };
+  const ReverbReport report = measureReverberation(views, options);
+  progress.done();
+  options.bandScale = report.bandScale;
+  if (a.verbose) {
+    for (const ImpulseResult& r : report.positions) {
+      for (const std::string& note : r.notes) std::fprintf(stderr, "%s: %s\n", r.name.c_str(), note.c_str());
+    }
+  }
+
+  if (a.format == "csv") {
+    std::fputs(reverbCsv(report, options).c_str(), stdout);
+  } else if (a.format == "json") {
+    std::fputs(reverbJson(report, options).c_str(), stdout);
+  } else {
+    std::fputs(reverbTable(report, options).c_str(), stdout);
+  }
+  if (!a.plot.empty()) {
+    const ImpulseResult& shown = report.ensemble ? *report.ensemble : report.positions.front();
+    const std::string title =
+        report.ensemble ? "Decay curves: mean of " + std::to_string(report.positions.size()) + " positions"
+                        : "Decay curves: " + shown.name;
+    writeTextFile(a.plot, decayPlotSvg(title, shown, options, report.blockSeconds));
+  }
+  // Failing, doubtful and plainly integrated bands are reported once
+  // each; the command fails only when nothing at all could be evaluated.
+  std::fflush(stdout);
+  for (const std::string& w : report.warnings) std::fprintf(stderr, "tavrix: warning: %s\n", w.c_str());
+  int evaluated = 0;
+  const auto notes = [&](const ImpulseResult& r) {
+    for (const BandResult& b : r.bands) {
+      evaluated += bandEvaluated(b) ? 1 : 0;
+      if (bandEvaluated(b) && b.doubts.empty() && b.method == DecayMethod::Compensated) continue;
+      std::fprintf(stderr, "tavrix: %s, %s: %s\n", r.name.c_str(),
+                   bandLabel(res, b.band, options.bandScale).c_str(), resultSentence(b).c_str());
+    }
+  };
+  for (const ImpulseResult& r : report.positions) notes(r);
+  if (report.ensemble) notes(*report.ensemble);
+  if (evaluated == 0) processingError("no band could be evaluated; see the lines above");
+}
+
 }  // namespace
 
 void addChannelOption(CLI::App* command, int& channel, const std::string& name, const std::string& help) {
@@ -128,79 +201,16 @@ Command addReverbCommand(CLI::App& app) {
       "c80_db, d50_percent, ts_ms and rows A and Z, JSON the same fields and bands");
   sub->add_flag("-v,--verbose", a->verbose,
                 "Say what the tool does to the input (silence cut, resampling, lead-in silence)");
-  return {sub, [a, low, high] {
-            // The layer applies the defaults and checks the values: the tool and
-            // the Python package analyse alike.
-            tvm_reverb_options c;
-            tvm_reverb_options_init(&c);
-            c.bands = a->bands == "third" ? TVM_THIRD : TVM_OCTAVE;
-            c.low_hz = low->count() ? a->low : 0;
-            c.high_hz = high->count() ? a->high : 0;
-            if ((low->count() && a->low == 0) || (high->count() && a->high == 0)) {
-              usageError("--low/--high: the frequency must be a positive number of Hz");
-            }
-            const std::vector<double> ranges = parseNumberList(a->ranges, "--ranges");
-            c.ranges = ranges.data();
-            c.range_count = static_cast<int32_t>(ranges.size());
-            c.sweep_seconds = a->length;
-            c.tail_seconds = a->tail;
-            c.native_rate = a->nativeRate;
-            c.keep_silence = a->keepSilence;
-            c.parameters = a->parameters;
-            ReverbOptions options = reverbOptions(c);
-            const BandResolution res = options.bands.resolution;
-            std::vector<Audio> files;
-            files.reserve(a->files.size());
-            for (const std::string& f : a->files) files.push_back(readAudio(f, a->channel));
-            std::vector<AudioView> views;
-            for (size_t i = 0; i < files.size(); ++i) views.push_back(viewOf(a->files[i], files[i]));
-            Progress progress("analysing", 1);
-            options.progress = [&progress](int done, int total, const std::string& what) {
-              progress.step(done, total, what);
-            };
-            const ReverbReport report = measureReverberation(views, options);
-            progress.done();
-            options.bandScale = report.bandScale;
-            if (a->verbose) {
-              for (const ImpulseResult& r : report.positions) {
-                for (const std::string& note : r.notes)
-                  std::fprintf(stderr, "%s: %s\n", r.name.c_str(), note.c_str());
-              }
-            }
+  return {sub, [a, low, high] { analyseResponses(*a, low->count() > 0, high->count() > 0); }};
+}
 
-            if (a->format == "csv") {
-              std::fputs(reverbCsv(report, options).c_str(), stdout);
-            } else if (a->format == "json") {
-              std::fputs(reverbJson(report, options).c_str(), stdout);
-            } else {
-              std::fputs(reverbTable(report, options).c_str(), stdout);
-            }
-            if (!a->plot.empty()) {
-              const ImpulseResult& shown = report.ensemble ? *report.ensemble : report.positions.front();
-              const std::string title =
-                  report.ensemble
-                      ? "Decay curves: mean of " + std::to_string(report.positions.size()) + " positions"
-                      : "Decay curves: " + shown.name;
-              writeTextFile(a->plot, decayPlotSvg(title, shown, options, report.blockSeconds));
-            }
-            // Failing, doubtful and plainly integrated bands are reported once
-            // each; the command fails only when nothing at all could be evaluated.
-            std::fflush(stdout);
-            for (const std::string& w : report.warnings)
-              std::fprintf(stderr, "tavrix: warning: %s\n", w.c_str());
-            int evaluated = 0;
-            const auto notes = [&](const ImpulseResult& r) {
-              for (const BandResult& b : r.bands) {
-                evaluated += bandEvaluated(b) ? 1 : 0;
-                if (bandEvaluated(b) && b.doubts.empty() && b.method == DecayMethod::Compensated) continue;
-                std::fprintf(stderr, "tavrix: %s, %s: %s\n", r.name.c_str(),
-                             bandLabel(res, b.band, options.bandScale).c_str(), resultSentence(b).c_str());
-              }
-            };
-            for (const ImpulseResult& r : report.positions) notes(r);
-            if (report.ensemble) notes(*report.ensemble);
-            if (evaluated == 0) processingError("no band could be evaluated; see the lines above");
-          }};
+void reportReverberation(const std::vector<std::string>& files, const std::string& format,
+                         const std::string& plot) {
+  ReverbArgs a;
+  a.files = files;
+  a.format = format;
+  a.plot = plot;
+  analyseResponses(a, false, false);
 }
 
 }  // namespace tavrix::cli

@@ -13,6 +13,7 @@
 #include "output.h"
 #include "response_input.h"
 #include "sti_analysis.h"
+#include "stipa.h"
 #include "tavrix.h"
 
 namespace tavrix::cli {
@@ -28,7 +29,23 @@ struct StiArgs {
   std::string format = "table";
   int channel = 0;
   bool nativeRate = false, verbose = false;
+  bool stipa = false;
 };
+
+// STIPA with the weights chosen, and its 7 x 2 modulation transfer values.
+std::string stipaTable(const StiResult& r, bool male, double scale) {
+  TextTable t({"band", "F1 Hz", "m(F1)", "F2 Hz", "m(F2)"});
+  for (int b = 0; b < kStipaBands; ++b) {
+    const std::vector<double>& m = r.stipaMtf[static_cast<size_t>(b)];
+    t.add({bandLabel(BandResolution::Octave, kFirstStiBand + b, scale),
+           fixed(stipaModulationFrequency(b, 0), 2), fixed(m[0], 3), fixed(stipaModulationFrequency(b, 1), 2),
+           fixed(m[1], 3)});
+  }
+  return "\nSTIPA " + fixed(male ? r.stipaMale : r.stipaFemale, 3) +
+         " (from the response's modulation transfer at the STIPA signal's two modulation frequencies per "
+         "band)\n\n" +
+         t.render();
+}
 
 }  // namespace
 
@@ -67,6 +84,9 @@ Command addStiCommand(CLI::App& app) {
       "Analyse the file at its own sample rate with the 48 kHz filter designs (the octave bands then "
       "lie at rate/48000 times 125 Hz ... 8 kHz; default: resample to 48 kHz)");
   sub->add_flag("-v,--verbose", a->verbose, "Say what the tool does to the input (resampling)");
+  sub->add_flag("--stipa", a->stipa,
+                "Also give STIPA: the index from the modulation transfer at the STIPA test signal's two "
+                "modulation frequencies per octave band, with the same weights and level correction");
   return {sub, [a] {
             if (a->signal.empty() != a->noise.empty()) {
               usageError(std::string(a->signal.empty() ? "--noise" : "--signal") +
@@ -109,6 +129,14 @@ Command addStiCommand(CLI::App& app) {
               doc["modulation_frequencies_hz"] = fm;
               doc["band_frequencies_hz"] = bands;
               doc["mtf"] = r.mtf;
+              if (a->stipa) {
+                doc["stipa"] = male ? r.stipaMale : r.stipaFemale;
+                std::vector<std::vector<double>> fs;
+                for (int b = 0; b < kStipaBands; ++b)
+                  fs.push_back({stipaModulationFrequency(b, 0), stipaModulationFrequency(b, 1)});
+                doc["stipa_modulation_frequencies_hz"] = fs;
+                doc["stipa_mtf"] = r.stipaMtf;
+              }
               std::printf("%s\n", doc.dump(2).c_str());
             } else if (a->format == "csv") {
               std::printf("quantity,band,modulation_hz,value\nsti,,,%s\n", csvNumber(index).c_str());
@@ -120,8 +148,21 @@ Command addStiCommand(CLI::App& app) {
                               csvNumber(r.mtf[static_cast<size_t>(b)][static_cast<size_t>(j)]).c_str());
                 }
               }
+              if (a->stipa) {
+                std::printf("stipa,,,%s\n", csvNumber(male ? r.stipaMale : r.stipaFemale).c_str());
+                for (int b = 0; b < kStipaBands; ++b) {
+                  for (int k = 0; k < kStipaFrequencies; ++k) {
+                    std::printf(
+                        "stipa_mtf,%s,%s,%s\n",
+                        bandLabel(BandResolution::Octave, kFirstStiBand + b, scale).c_str(),
+                        csvNumber(stipaModulationFrequency(b, k)).c_str(),
+                        csvNumber(r.stipaMtf[static_cast<size_t>(b)][static_cast<size_t>(k)]).c_str());
+                  }
+                }
+              }
             } else {
               std::fputs(stiTable(r, male, levels, scale).c_str(), stdout);
+              if (a->stipa) std::fputs(stipaTable(r, male, scale).c_str(), stdout);
             }
           }};
 }

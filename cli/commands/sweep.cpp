@@ -1,5 +1,6 @@
 // `tavrix sweep`: the playback file; `tavrix ir`: a recording of it turned
 // into an impulse response.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "commands.h"
 #include "distortion_report.h"
 #include "output.h"
+#include "signal_presence.h"
 #include "status_messages.h"
 #include "svg_plot.h"
 #include "sweep_deconvolution.h"
@@ -291,6 +293,16 @@ Command addIrCommand(CLI::App& app) {
             const int nfft =
                 processInputSignal(h.get(), rec.samples.data(), static_cast<int32_t>(rec.samples.size()));
             if (nfft < 1) processingError(*in + ": the deconvolution failed: " + statusSentence(nfft));
+            std::vector<double> response(static_cast<size_t>(nfft));
+            if (getImpulseResponse(h.get(), response.data()) != 0) {
+              processingError(*in + ": the library returned no impulse response");
+            }
+            // A recording of silence or of noise alone deconvolves into noise.
+            // The lags the recording holds whole (its length less the
+            // sweep's) are judged: the library's longer transform ends in
+            // near-silence that would pass for a response's quiet tail.
+            const size_t whole = rec.samples.size() - static_cast<size_t>(sweepLength);
+            requireResponse(*in, response.data(), std::clamp<size_t>(whole, 1, response.size()));
             const std::u16string path = toLibraryPath(*out);
             if (getImpulseResponseFile(h.get(), path.c_str()) != 0) {
               processingError(*out + ": cannot be written; check that the directory exists and is writable");
@@ -302,10 +314,6 @@ Command addIrCommand(CLI::App& app) {
             // the sweep's durations let the decay analysis stop before it.
             std::fprintf(notes, "analyse it with: tavrix reverb %s --length %s --tail %s\n", out->c_str(),
                          hz(o->length).c_str(), hz(o->tail).c_str());
-            std::vector<double> response(static_cast<size_t>(nfft));
-            if (getImpulseResponse(h.get(), response.data()) != 0) {
-              processingError(*in + ": the library returned no impulse response");
-            }
             std::fflush(notes);
             warnOfLatency(response, rec.samples.size(), static_cast<size_t>(sweepLength), o->rate);
             if (!d->on) return;

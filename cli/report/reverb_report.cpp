@@ -82,6 +82,10 @@ nlohmann::json sourceJson(const ImpulseResult& r, const ReverbOptions& options) 
                            {"d50_percent", number(b.energy.d50Percent)},
                            {"ts_ms", number(b.energy.tsMs)}});
     }
+    bands.back().update({{"onset_s", number(b.onsetSeconds)},
+                         {"crosspoint_s", number(b.crosspointSeconds)},
+                         {"window_start_s", number(b.windowSeconds[0])},
+                         {"window_end_s", number(b.windowSeconds[1])}});
   }
   return {{"name", r.name},
           {"sample_rate", r.sampleRate},
@@ -123,15 +127,24 @@ std::string reverbTable(const ReverbReport& report, const ReverbOptions& options
     }
     std::vector<std::string> header{"band"};
     for (double range : options.ranges) header.push_back(rangeName(range) + " s");
+    // The window is the same for every band; a mean has none of its own.
+    for (const BandResult* b : reported(*r)) {
+      if (std::isfinite(b->windowSeconds[0])) {
+        out += "analysis window " + fixed(b->windowSeconds[0], 3) + " to " + fixed(b->windowSeconds[1], 3) +
+               " s of the file; crosspoints in seconds of the file\n";
+        break;
+      }
+    }
     header.insert(header.end(), {"r2 " + rangeName(options.ranges[r2Index]), "dyn dB", "curv %", "noise dB",
-                                 "peak dB", "status"});
+                                 "cross s", "peak dB", "status"});
     TextTable table(header);
     for (const BandResult* band : reported(*r)) {
       const BandResult& b = *band;
       std::vector<std::string> row{bandLabel(options.bands.resolution, b.band, options.bandScale)};
       for (double t : b.times) row.push_back(fixed(t, 2));
-      row.insert(row.end(), {fixed(b.fitQuality[r2Index], 4), fixed(b.dynamicRange, 1), fixed(b.curvature, 1),
-                             noiseText(b), fixed(b.peakLevelDb, 1), resultLabel(b)});
+      row.insert(row.end(),
+                 {fixed(b.fitQuality[r2Index], 4), fixed(b.dynamicRange, 1), fixed(b.curvature, 1),
+                  noiseText(b), fixed(b.crosspointSeconds, 2), fixed(b.peakLevelDb, 1), resultLabel(b)});
       table.add(row);
     }
     out += table.render();
@@ -165,6 +178,7 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
   header.insert(header.end(), {"dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db",
                                "status", "result", "status_text", "doubts"});
   if (options.parameters) header.insert(header.end(), {"c50_db", "c80_db", "d50_percent", "ts_ms"});
+  header.insert(header.end(), {"onset_s", "crosspoint_s", "window_start_s", "window_end_s"});
   const auto line = [](const std::vector<std::string>& fields) {
     std::string text;
     for (const std::string& f : fields) {
@@ -191,6 +205,8 @@ std::string reverbCsv(const ReverbReport& report, const ReverbOptions& options) 
         row.insert(row.end(), {csvNumber(b.energy.c50Db), csvNumber(b.energy.c80Db),
                                csvNumber(b.energy.d50Percent), csvNumber(b.energy.tsMs)});
       }
+      row.insert(row.end(), {csvNumber(b.onsetSeconds), csvNumber(b.crosspointSeconds),
+                             csvNumber(b.windowSeconds[0]), csvNumber(b.windowSeconds[1])});
       out.append(line(row));
     }
   }

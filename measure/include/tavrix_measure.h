@@ -15,8 +15,10 @@
  *   - the plain backward-integration fallback for bands whose decay meets no
  *     noise floor, the doubt rules, the energy parameters C50, C80, D50, Ts;
  *   - ensembles of positions and the warning when their levels differ;
- *   - the speech transmission index with its corrections, the harmonic
- *     distortion of a sweep measurement;
+ *   - the speech transmission index with its corrections and STIPA, the
+ *     harmonic distortion of a sweep measurement;
+ *   - the spatial parameters of two-channel responses: the lateral energy
+ *     fractions LF and LFC, the interaural cross-correlation IACC;
  *   - the impulse response of a recording made with any sweep file, cut
  *     around its direct sound;
  *   - the words of every result and every failure.
@@ -222,6 +224,14 @@ typedef struct tvm_band_result {
   const double* level_db;
   int32_t decay_length;
   const double* decay_db;
+  /* What the analysis used, in seconds from the response's first sample as
+     it was given (negative inside silence put in front of it): time 0 of the
+     energy parameters (this band's centre of the direct sound), the
+     crosspoint where the decay sank into the noise (NaN without a floor), and
+     the analysis window, the same for every band. NaN for an ensemble mean. */
+  double onset_s;
+  double crosspoint_s;
+  double window_start_s, window_end_s;
 } tvm_band_result;
 
 typedef struct tvm_source_result {
@@ -279,6 +289,12 @@ typedef struct tvm_sti_result {
   double band_frequencies_hz[7];
   double modulation_frequencies_hz[14];
   double mtf[7][14]; /* modulation transfer function, band x modulation frequency */
+  /* STIPA from the same response: the index from the modulation transfer at
+     the STIPA test signal's two modulation frequencies per band, with the
+     same weights and level correction. */
+  double stipa_male, stipa_female;
+  double stipa_modulation_frequencies_hz[7][2];
+  double stipa_mtf[7][2];
 } tvm_sti_result;
 
 /* The speech transmission index of one response (indirect method). The
@@ -351,13 +367,116 @@ typedef struct tvm_impulse {
    Failures: TVM_BAD_ARGUMENT (null pointers, a length below 1, a rate
    outside 1000..768000 Hz, a sample that is not finite, a recording shorter
    than the sweep, a direct sound too late for the recording to hold the rest
-   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros),
+   of the sweep), TVM_SILENT (a sweep or a recording of nothing but zeros), TVM_NO_SIGNAL
+   (a recording of noise alone: its response stands less than 20 dB above
+   its noise),
    TVM_INTERNAL (out of memory, the resampler). Thread-safe: it does not use
    libtavrix. Free *out with tvm_free_impulse. */
 TVM_API int32_t tvm_deconvolve(const double* recording, int64_t n, int32_t rate, const double* sweep,
                                int64_t m, int32_t sweep_rate, tvm_impulse** out);
 TVM_API void tvm_free_impulse(tvm_impulse* impulse);
 
+/* ---- Spatial parameters: lateral fractions and interaural correlation ---- */
+/* What the two channels are. */
+#define TVM_SPATIAL_LATERAL 0  /* a pressure and a figure-of-eight channel: LF, LFC */
+#define TVM_SPATIAL_BINAURAL 1 /* the left and the right ear of a dummy head: IACC */
+/* How a lateral pair was recorded. The figure-of-eight's null must face the
+   source (its positive lobe to one side), so that it hears the lateral
+   reflections and not the direct sound. */
+#define TVM_PAIR 0  /* pressure and figure-of-eight of equal on-axis sensitivity */
+#define TVM_FUMA 1  /* first-order B-format W and Y, FuMa: W 3 dB down (raised by sqrt 2 here) */
+#define TVM_AMBIX 2 /* first-order B-format W and Y, AmbiX (SN3D): W and Y equally sensitive */
+
+typedef struct tvm_spatial_options {
+  int32_t mode;       /* TVM_SPATIAL_LATERAL (default) or TVM_SPATIAL_BINAURAL */
+  int32_t convention; /* lateral: TVM_PAIR (default), TVM_FUMA or TVM_AMBIX */
+  bool native_rate;   /* analyse at the response's own rate (bands move with it) */
+} tvm_spatial_options;
+
+/* The defaults above. */
+TVM_API void tvm_spatial_options_init(tvm_spatial_options* options);
+
+typedef struct tvm_spatial_band {
+  int32_t band;        /* octave band number (10 = 1 kHz) */
+  const char* label;   /* as analysed: "1 kHz", or "919 Hz" at a native rate */
+  const char* nominal; /* "1 kHz" */
+  double frequency_hz; /* analysed mid-band frequency */
+  /* Lateral: LF = sum p8^2 over 5..80 ms / sum p0^2 over 0..80 ms, LFC the
+     same with |p8 p0| above; NaN in binaural mode. */
+  double lf, lfc;
+  /* Binaural: the largest |IACF| for lags within +-1 ms over 0..80 ms, from
+     80 ms to the end of the decay, and over both; NaN in lateral mode. */
+  double iacc_early, iacc_late, iacc;
+  double late_end_ms; /* the end of the decay (the late stretch), ms after time 0 */
+} tvm_spatial_band;
+
+typedef struct tvm_spatial_report {
+  int32_t mode;          /* TVM_SPATIAL_LATERAL or TVM_SPATIAL_BINAURAL */
+  const char* mode_name; /* "lateral" or "binaural" */
+  int32_t convention;    /* lateral: TVM_PAIR, TVM_FUMA or TVM_AMBIX */
+  const char* reference; /* the channel whose direct sound is time 0: "pressure", "left", "right" */
+  int32_t sample_rate, source_rate;
+  double band_scale;  /* analysed centre over nominal */
+  double onset_s;     /* the direct sound's onset, s from the start of the response */
+  int32_t band_count; /* octave bands 125 Hz to 4 kHz */
+  const tvm_spatial_band* bands;
+  double lf_mean, lfc_mean; /* over 125 Hz to 1 kHz; NaN in binaural mode */
+  double iacc_early_mean;   /* over 500 Hz to 2 kHz; NaN in lateral mode */
+  int32_t note_count;
+  const char* const* notes; /* what was done, and doubts about the set-up */
+} tvm_spatial_report;
+
+/* Spatial parameters per octave band 125 Hz to 4 kHz of a two-channel
+   impulse response: first the pressure (or W) and second the figure-of-eight
+   (or Y) in lateral mode, first the left and second the right ear in
+   binaural mode. Time 0 of each band is its direct sound in the pressure
+   channel, or in the louder ear, and both channels share it. The channels
+   share a sample rate; the shorter is extended with zeros. Options NULL:
+   the defaults. Failures: TVM_BAD_ARGUMENT (null pointers, rates that differ,
+   an unknown mode or convention), TVM_SILENT (a channel of nothing but
+   zeros), TVM_NO_DIRECT_SOUND, TVM_TABLE_FULL, TVM_LIBRARY_REFUSED,
+   TVM_INTERNAL. Free *out with tvm_free_spatial_report. */
+TVM_API int32_t tvm_analyse_spatial(const tvm_response* first, const tvm_response* second,
+                                    const tvm_spatial_options* options, tvm_spatial_report** out);
+TVM_API void tvm_free_spatial_report(tvm_spatial_report* report);
+
+/* ---- Sound cards ---------------------------------------------------------
+   Failure values of measurements through a sound card or audio server. */
+/* No audio server or sound card, no such device, a busy device, or a rate,
+   channel count or format it does not run at. */
+#define TVM_AUDIO_DEVICE (-20)
+/* The stream broke off (the server died, the device went away), lost audio
+   in every attempt, or was interrupted. */
+#define TVM_AUDIO_STREAM (-21)
+/* Nothing but noise or silence came back: the wrong channel or cable, or
+   nothing connected. */
+#define TVM_NO_SIGNAL (-22)
+/* The input clipped, or would at the level asked for. */
+#define TVM_CLIPPED (-23)
+
+typedef struct {
+  int32_t index;        /* PortAudio's device number, as `tavrix devices` shows it */
+  const char* name;     /* for JACK, the client whose ports it reaches ("system") */
+  const char* host_api; /* "JACK Audio Connection Kit", "ALSA", ... */
+  bool jack;            /* reached through a JACK server */
+  int32_t inputs, outputs;
+  double default_rate; /* Hz; for JACK, the server's rate */
+  bool is_default;     /* its host API's default output device */
+} tvm_audio_device;
+
+typedef struct {
+  int32_t count;
+  const tvm_audio_device* devices;
+} tvm_audio_device_list;
+
+/* The audio devices PortAudio sees, through every host API (JACK's when a
+   server answers; a JACK server is never started). PortAudio's probing of
+   the back ends is kept off stderr. No devices is a list of 0, not a
+   failure. Failures: TVM_BAD_ARGUMENT (null out), TVM_AUDIO_DEVICE
+   (PortAudio cannot start), TVM_INTERNAL. Free *out with
+   tvm_free_audio_devices. */
+TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out);
+TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list);
 /* ---- Surveys of many files ------------------------------------------------ */
 /* A table of survey rows: column_count named columns, each of numbers or of
    texts, and row_count rows. Cells are stored row by row: the cell of row r

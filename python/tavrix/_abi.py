@@ -24,6 +24,12 @@ TVM_LIBRARY_REFUSED = -7
 TVM_WRITE_FAILED = -8
 TVM_INTERNAL = -9
 TVM_TABLE_FULL = -10
+# Measurements through a sound card (the tool's `measure`); TVM_NO_SIGNAL also
+# from tvm_deconvolve, for a recording of noise alone.
+TVM_AUDIO_DEVICE = -20
+TVM_AUDIO_STREAM = -21
+TVM_NO_SIGNAL = -22
+TVM_CLIPPED = -23
 
 TVM_OCTAVE, TVM_THIRD = 1, 2
 TVM_METHOD_COMPENSATED, TVM_METHOD_PLAIN = 0, 1
@@ -57,7 +63,8 @@ class tvm_band_result(_C.Structure):
                 ("dynamic_range_db", _dbl), ("curvature_percent", _dbl), ("noise_level_db", _dbl),
                 ("peak_level_db", _dbl), ("end_level_db", _dbl), ("tail_model_db", _dbl * 2), ("c50_db", _dbl),
                 ("c80_db", _dbl), ("d50_percent", _dbl), ("ts_ms", _dbl), ("level_first_block", _i32),
-                ("level_length", _i32), ("level_db", _pd), ("decay_length", _i32), ("decay_db", _pd)]
+                ("level_length", _i32), ("level_db", _pd), ("decay_length", _i32), ("decay_db", _pd),
+                ("onset_s", _dbl), ("crosspoint_s", _dbl), ("window_start_s", _dbl), ("window_end_s", _dbl)]
 
 
 class tvm_source_result(_C.Structure):
@@ -80,7 +87,8 @@ class tvm_sti_options(_C.Structure):
 class tvm_sti_result(_C.Structure):
     _fields_ = [("male", _dbl), ("female", _dbl), ("levels_corrected", _bool), ("sample_rate", _i32),
                 ("source_rate", _i32), ("band_frequencies_hz", _dbl * 7), ("modulation_frequencies_hz", _dbl * 14),
-                ("mtf", (_dbl * 14) * 7)]
+                ("mtf", (_dbl * 14) * 7), ("stipa_male", _dbl), ("stipa_female", _dbl),
+                ("stipa_modulation_frequencies_hz", (_dbl * 2) * 7), ("stipa_mtf", (_dbl * 2) * 7)]
 
 
 class tvm_distortion_band(_C.Structure):
@@ -99,6 +107,26 @@ class tvm_impulse(_C.Structure):
                 ("notes", _strings)]
 
 
+TVM_SPATIAL_LATERAL, TVM_SPATIAL_BINAURAL = 0, 1
+TVM_PAIR, TVM_FUMA, TVM_AMBIX = 0, 1, 2
+
+
+class tvm_spatial_options(_C.Structure):
+    _fields_ = [("mode", _i32), ("convention", _i32), ("native_rate", _bool)]
+
+
+class tvm_spatial_band(_C.Structure):
+    _fields_ = [("band", _i32), ("label", _str), ("nominal", _str), ("frequency_hz", _dbl), ("lf", _dbl),
+                ("lfc", _dbl), ("iacc_early", _dbl), ("iacc_late", _dbl), ("iacc", _dbl), ("late_end_ms", _dbl)]
+
+
+class tvm_spatial_report(_C.Structure):
+    _fields_ = [("mode", _i32), ("mode_name", _str), ("convention", _i32), ("reference", _str),
+                ("sample_rate", _i32), ("source_rate", _i32), ("band_scale", _dbl), ("onset_s", _dbl),
+                ("band_count", _i32), ("bands", _C.POINTER(tvm_spatial_band)), ("lf_mean", _dbl),
+                ("lfc_mean", _dbl), ("iacc_early_mean", _dbl), ("note_count", _i32), ("notes", _strings)]
+
+
 class tvm_survey_table(_C.Structure):
     _fields_ = [("column_count", _i32), ("columns", _strings), ("text_columns", _C.POINTER(_bool)),
                 ("row_count", _i32), ("numbers", _pd), ("texts", _strings)]
@@ -110,6 +138,7 @@ class tvm_path_list(_C.Structure):
 
 STRUCTURES = [tvm_audio, tvm_response, tvm_reverb_options, tvm_band_result, tvm_source_result, tvm_reverb_report,
               tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report, tvm_impulse,
+              tvm_spatial_options, tvm_spatial_band, tvm_spatial_report,
               tvm_survey_table, tvm_path_list]
 
 _P = _C.POINTER
@@ -131,6 +160,10 @@ _PROTOTYPES = {
     "tvm_free_distortion_report": (None, [_P(tvm_distortion_report)]),
     "tvm_deconvolve": (_i32, [_pd, _i64, _i32, _pd, _i64, _i32, _P(_P(tvm_impulse))]),
     "tvm_free_impulse": (None, [_P(tvm_impulse)]),
+    "tvm_spatial_options_init": (None, [_P(tvm_spatial_options)]),
+    "tvm_analyse_spatial": (_i32, [_P(tvm_response), _P(tvm_response), _P(tvm_spatial_options),
+                                   _P(_P(tvm_spatial_report))]),
+    "tvm_free_spatial_report": (None, [_P(tvm_spatial_report)]),
     "tvm_survey_file": (_i32, [_str, _P(_P(tvm_survey_table))]),
     "tvm_survey_failure": (_i32, [_str, _str, _P(_P(tvm_survey_table))]),
     "tvm_free_survey_table": (None, [_P(tvm_survey_table)]),

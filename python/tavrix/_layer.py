@@ -15,6 +15,7 @@ from ._abi import (
     TVM_BAD_FILE,
     TVM_NO_DIRECT_SOUND,
     TVM_NO_FILE,
+    TVM_NO_SIGNAL,
     TVM_OK,
     TVM_SILENT,
     TVM_TABLE_FULL,
@@ -30,6 +31,7 @@ _EXCEPTIONS = {
     TVM_WRITE_FAILED: FileError,
     TVM_SILENT: NotReadyError,
     TVM_NO_DIRECT_SOUND: NotReadyError,
+    TVM_NO_SIGNAL: NotReadyError,
     TVM_TABLE_FULL: TableFullError,
 }
 

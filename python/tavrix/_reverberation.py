@@ -15,6 +15,7 @@ from ._library import ArgumentError, layer
 
 _BANDS = {"octave": TVM_OCTAVE, "third": TVM_THIRD}
 _ENERGY = ("c50_db", "c80_db", "d50_percent", "ts_ms")
+_USED = ("onset_s", "crosspoint_s", "window_start_s", "window_end_s")
 
 
 class BandReverberation:
@@ -28,7 +29,10 @@ class BandReverberation:
     status of the noise-compensated analysis) and ``method``; levels in dB
     (``noise_level_db``, ``end_level_db`` and ``tail_model_db`` re the band's
     peak); the energy parameters ``c50_db``, ``c80_db``, ``d50_percent``,
-    ``ts_ms`` (NaN without ``parameters=True``); the curves ``level_db`` (from
+    ``ts_ms`` (NaN without ``parameters=True``); what the analysis used, in
+    seconds from the response's first sample: ``onset_s`` (time 0 of the
+    energy parameters), ``crosspoint_s`` (NaN without a noise floor),
+    ``window_start_s`` and ``window_end_s`` (NaN for an ensemble mean); the curves ``level_db`` (from
     block ``level_first_block``) and ``decay_db`` (from the onset, block 0)."""
 
     def __init__(self, b, range_names: Sequence[str], parameters: bool):
@@ -51,6 +55,8 @@ class BandReverberation:
         self.level_first_block = int(b.level_first_block)
         self.level_db = doubles(b.level_db, b.level_length)
         self.decay_db = doubles(b.decay_db, b.decay_length)
+        self.onset_s, self.crosspoint_s = float(b.onset_s), float(b.crosspoint_s)
+        self.window_start_s, self.window_end_s = float(b.window_start_s), float(b.window_end_s)
         self._parameters = parameters
 
     edt = property(lambda self: self.times.get("EDT", math.nan), doc="Early decay time in s.")
@@ -70,6 +76,7 @@ class BandReverberation:
              "status_text": self.result_text}
         if self._parameters:
             d.update({k: f(getattr(self, k)) for k in _ENERGY})
+        d.update({k: f(getattr(self, k)) for k in _USED})
         return d
 
     def row(self) -> dict:
@@ -78,7 +85,7 @@ class BandReverberation:
         row.update({f"{k}_s": v for k, v in self.times.items()})
         row.update({f"r2_{k}": v for k, v in self.r2.items()})
         row.update({k: getattr(self, k) for k in ("dynamic_range_db", "curvature_percent", "noise_level_db",
-                                                   "peak_level_db") + _ENERGY})
+                                                   "peak_level_db") + _ENERGY + _USED})
         row.update(method=self.method, result=self.result, status=self.status)
         return row
 
@@ -133,12 +140,13 @@ class BandTable:
         names = list(self._bands[0].times)
         longest = max(names, key=lambda n: 0 if n == "EDT" else float(n[1:])) if names else None
         rows = [["band"] + [f"{n} s" for n in names] + ([f"r2 {longest}"] if longest else []) +
-                ["dyn dB", "curv %", "noise dB", "peak dB", "result"]]
+                ["dyn dB", "curv %", "noise dB", "cross s", "peak dB", "result"]]
         for b in self._bands:
             rows.append([b.label] + [_fixed(b.times[n], 2) for n in names] +
                         ([_fixed(b.r2[longest], 4)] if longest else []) +
                         [_fixed(b.dynamic_range_db, 1), _fixed(b.curvature_percent, 1),
-                         _fixed(b.noise_level_db, 1), _fixed(b.peak_level_db, 1), b.result])
+                         _fixed(b.noise_level_db, 1), _fixed(b.crosspoint_s, 2), _fixed(b.peak_level_db, 1),
+                         b.result])
         widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
         return "\n".join("  ".join(c.ljust(w) if i in (0, len(widths) - 1) else c.rjust(w)
                                    for i, (c, w) in enumerate(zip(r, widths))).rstrip() for r in rows)

@@ -18,7 +18,10 @@ class StiResult:
     the 7 x 14 modulation transfer matrix (octave bands ``band_frequencies``
     by ``modulation_frequencies``, Hz); ``levels_corrected`` when signal and
     noise levels reduced the modulation; ``sample_rate`` analysed and
-    ``source_rate`` of the response."""
+    ``source_rate`` of the response. ``stipa`` (``stipa_male``,
+    ``stipa_female``): STIPA from the modulation transfer ``stipa_mtf`` at the
+    STIPA signal's two modulation frequencies per band
+    (``stipa_modulation_frequencies``, 7 x 2), same weights and levels."""
 
     def __init__(self, r, female: bool):
         self.male, self.female = float(r.male), float(r.female)
@@ -29,14 +32,22 @@ class StiResult:
         self.band_frequencies = np.array(r.band_frequencies_hz[:])
         self.modulation_frequencies = np.array(r.modulation_frequencies_hz[:])
         self.mtf = np.array([row[:] for row in r.mtf])
+        self.stipa_male, self.stipa_female = float(r.stipa_male), float(r.stipa_female)
+        self.stipa = self.stipa_female if female else self.stipa_male
+        self.stipa_modulation_frequencies = np.array([row[:] for row in r.stipa_modulation_frequencies_hz])
+        self.stipa_mtf = np.array([row[:] for row in r.stipa_mtf])
 
-    def as_dict(self) -> dict:
-        """The result as the tool's JSON has it."""
-        return {"sti": self.index, "weights": self.weights, "levels_corrected": self.levels_corrected,
-                "sample_rate": self.sample_rate, "source_sample_rate": self.source_rate,
-                "resampled": self.sample_rate != self.source_rate,
-                "modulation_frequencies_hz": self.modulation_frequencies.tolist(),
-                "band_frequencies_hz": self.band_frequencies.tolist(), "mtf": self.mtf.tolist()}
+    def as_dict(self, stipa: bool = False) -> dict:
+        """The result as the tool's JSON has it (with ``--stipa`` when ``stipa``)."""
+        d = {"sti": self.index, "weights": self.weights, "levels_corrected": self.levels_corrected,
+             "sample_rate": self.sample_rate, "source_sample_rate": self.source_rate,
+             "resampled": self.sample_rate != self.source_rate,
+             "modulation_frequencies_hz": self.modulation_frequencies.tolist(),
+             "band_frequencies_hz": self.band_frequencies.tolist(), "mtf": self.mtf.tolist()}
+        if stipa:
+            d.update({"stipa": self.stipa, "stipa_modulation_frequencies_hz": self.stipa_modulation_frequencies.tolist(),
+                      "stipa_mtf": self.stipa_mtf.tolist()})
+        return d
 
     def __repr__(self) -> str:
         return f"<StiResult {self.index:.3f} ({self.weights} weights)>"

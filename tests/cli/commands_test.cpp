@@ -47,6 +47,14 @@ TEST(CliReverb, DirectSoundAtTheFirstSampleThroughEveryReport) {
     const bool mean = f[column("source")] == "mean";
     meanRows += mean;
     EXPECT_EQ(f[column("status")], "0") << rows[i];
+    // The onset in each file's own seconds, before the silence put in front
+    // of the first; the mean has no one file.
+    if (mean) {
+      EXPECT_EQ(f[column("onset_s")], "") << rows[i];
+    } else {
+      EXPECT_NEAR(std::stod(f[column("onset_s")]), f[column("source")] == a.path ? 0.0 : 0.5, 0.0005)
+          << rows[i];
+    }
     // One noise decay scatters by several percent around its nominal time in
     // an octave band; the mean of two positions comes closer.
     for (const char* range : {"T20_s", "T30_s"})
@@ -75,9 +83,11 @@ TEST(CliReverb, DirectSoundAtTheFirstSampleThroughEveryReport) {
   for (const auto& band : bands) EXPECT_NEAR(band["times_s"]["T20"].get<double>(), 0.9, 0.08 * 0.9) << band;
   r = runTavrix("reverb" + q(a.path) + " --ranges 0,15,25 --low 1000 --high 1000 --format csv");
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
-            "source,source_rate_hz,analysed_rate_hz,band,frequency_hz,EDT_s,T15_s,T25_s,r2_EDT,r2_T15,r2_T25,"
-            "dynamic_range_db,curvature_percent,noise_level_db,peak_level_db,status,result,status_text,doubts");
+  EXPECT_EQ(
+      r.out.substr(0, r.out.find('\n')),
+      "source,source_rate_hz,analysed_rate_hz,band,frequency_hz,EDT_s,T15_s,T25_s,r2_EDT,r2_T15,r2_T25,"
+      "dynamic_range_db,curvature_percent,noise_level_db,peak_level_db,status,result,status_text,doubts,"
+      "onset_s,crosspoint_s,window_start_s,window_end_s");
   EXPECT_EQ(lineCount(r.out), 2);
 }
 
