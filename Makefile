@@ -92,3 +92,11 @@ test-windows: windows
 
 clean:
 	rm -rf $(BUILD) build-asan build-bench $(WINDOWS_BUILD) $(FUZZ_BUILD)
+
+# Files per second of `tavrix survey` and tavrix.survey with 1 and 2 jobs next to the numpy/scipy
+# chain run per file, and the memory of a survey of 10 000 files (SURVEY_MEMORY_FILES).
+.PHONY: bench-survey
+bench-survey: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAVRIX_BENCH=ON -DTAVRIX_TESTS=OFF
+	cmake --build build-bench -j $(JOBS) --target tavrix_cli tavrix_measure
+	/usr/bin/python3 bench/survey.py build-bench

@@ -20,7 +20,8 @@ import sys
 import time
 
 KEEP_FREED_MEMORY = "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=4294967296"
-if os.environ.get("GLIBC_TUNABLES") != KEEP_FREED_MEMORY:
+# Only when run: bench/survey_chain.py imports the chain from here.
+if __name__ == "__main__" and os.environ.get("GLIBC_TUNABLES") != KEEP_FREED_MEMORY:
     os.execve(sys.executable, [sys.executable] + sys.argv, dict(os.environ, GLIBC_TUNABLES=KEEP_FREED_MEMORY))
 
 import numpy as np

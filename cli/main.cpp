@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   std::vector<Command> commands{addDemoCommand(app),      addSweepCommand(app),   addIrCommand(app),
                                 addReverbCommand(app),    addStiCommand(app),     addSpectrumCommand(app),
                                 addCalibrateCommand(app), addSpatialCommand(app), addDevicesCommand(app),
-                                addMeasureCommand(app)};
+                                addMeasureCommand(app),   addSurveyCommand(app)};
   if (argc < 2) {
     std::fputs(app.help().c_str(), stderr);
     return kExitUsage;

@@ -11,6 +11,7 @@
 
 #include "audio_io.h"
 #include "bands.h"
+#include "c_guard.h"
 #include "distortion.h"
 #include "library_client.h"
 #include "measure_error.h"
@@ -590,3 +591,5 @@ TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list) {
 }
 
 }  // extern "C"
+
+int32_t tavrix::measure::guardedCall(const std::function<void()>& body) noexcept { return guarded(body); }

@@ -21,6 +21,10 @@ done
 for p in portaudio19-dev libjack-jackd2-dev; do
   have "$p" || need="$need $p"
 done
+# Dask: tavrix.survey on a cluster (imported only when a client is given), and its tests.
+for p in python3-dask python3-distributed; do
+  have "$p" || need="$need $p"
+done
 jack=""
 have jackd2 || jack=jackd2
 [ -z "$need" ] && [ -z "$jack" ] && exit 0

@@ -24,6 +24,7 @@ Command addCalibrateCommand(CLI::App& app);
 Command addSpatialCommand(CLI::App& app);
 Command addDevicesCommand(CLI::App& app);
 Command addMeasureCommand(CLI::App& app);
+Command addSurveyCommand(CLI::App& app);
 
 // The --channel option of commands that read audio files: 1-based, so 0 and
 // negative numbers are usage errors (readAudio checks the upper end). Another

@@ -477,6 +477,53 @@ typedef struct {
    tvm_free_audio_devices. */
 TVM_API int32_t tvm_audio_devices(tvm_audio_device_list** out);
 TVM_API void tvm_free_audio_devices(tvm_audio_device_list* list);
+/* ---- Surveys of many files ------------------------------------------------ */
+/* A table of survey rows: column_count named columns, each of numbers or of
+   texts, and row_count rows. Cells are stored row by row: the cell of row r
+   and column c is numbers[r * column_count + c] in a number column (NaN where
+   nothing was measured) and texts[r * column_count + c] in a text column
+   (texts are "" in number columns, numbers NaN in text columns). */
+typedef struct tvm_survey_table {
+  int32_t column_count;
+  const char* const* columns; /* "file", "channel", ..., "sti", "sti_female", "error" */
+  const bool* text_columns;   /* column_count flags: true for a column of texts */
+  int32_t row_count;
+  const double* numbers;
+  const char* const* texts;
+} tvm_survey_table;
+
+/* The survey of one audio file: each channel analysed alone, as
+   tvm_analyse_reverb analyses it with its defaults and parameters set (octave
+   bands 125 Hz to 8 kHz, then A and Z; EDT, T10, T20, T30; C50, C80, D50, Ts)
+   and as tvm_analyse_sti does with its defaults. One row per channel and
+   band; the channel's index (male and female weights) on each of its rows;
+   the column "error" is "". A file fails as a whole when any channel does.
+   path NULL gives the columns and no rows.
+   Failures: TVM_BAD_ARGUMENT (out NULL), TVM_NO_FILE, TVM_BAD_FILE, TVM_SILENT,
+   TVM_NO_DIRECT_SOUND, TVM_TABLE_FULL, TVM_LIBRARY_REFUSED, TVM_INTERNAL;
+   tvm_last_error() names the file. Free *out with tvm_free_survey_table. */
+TVM_API int32_t tvm_survey_file(const char* path, tvm_survey_table** out);
+
+/* The one row of a file whose survey failed: the columns "file" (path) and
+   "error" (the failure's sentence), every other cell empty. Failures:
+   TVM_BAD_ARGUMENT (a NULL argument), TVM_INTERNAL. */
+TVM_API int32_t tvm_survey_failure(const char* path, const char* error, tvm_survey_table** out);
+TVM_API void tvm_free_survey_table(tvm_survey_table* table);
+
+/* A list of paths this layer allocated. */
+typedef struct tvm_path_list {
+  int32_t count;
+  const char* const* paths;
+} tvm_path_list;
+
+/* The files named and the audio files in the folders named (searched
+   recursively for the extensions of the formats tvm_read_audio reads: wav,
+   flac, ogg, aiff, ...), sorted, without repeats. A named file is taken
+   whatever its extension. Failures: TVM_BAD_ARGUMENT (paths NULL or count
+   below 1, a NULL path), TVM_NO_FILE (a path that names nothing, a folder that
+   cannot be read). Free *out with tvm_free_path_list. */
+TVM_API int32_t tvm_find_audio_files(const char* const* paths, int32_t count, tvm_path_list** out);
+TVM_API void tvm_free_path_list(tvm_path_list* list);
 
 #ifdef __cplusplus
 }

@@ -45,6 +45,7 @@ from ._measure import FilterBank, Sweep, band_frequency, calibrate_wav, spectrum
 from ._reverberation import BandReverberation, BandTable, Reverberation, Source, reverberation
 from ._sti import StiResult, sti
 from ._spatial import Spatial, spatial
+from ._survey import find_audio_files, survey, survey_columns, survey_file
 
 __version__ = "0.1.0"
 
@@ -55,4 +56,5 @@ __all__ = [
     "layer_path", "library_path", "read_audio", "read_wav", "reverberation", "spectrum", "sti", "write_wav",
     "OK", "FAILED", "BAD_POINTS_PER_OCTAVE", "UNSUPPORTED_FORMAT", "BAD_RANGE", "NO_DECAY", "NO_CROSSPOINT",
     "NO_TAIL_FIT", "TOO_SHORT", "Spatial", "spatial",
+    "find_audio_files", "survey", "survey_columns", "survey_file",
 ]

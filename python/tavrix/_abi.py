@@ -127,9 +127,19 @@ class tvm_spatial_report(_C.Structure):
                 ("lfc_mean", _dbl), ("iacc_early_mean", _dbl), ("note_count", _i32), ("notes", _strings)]
 
 
+class tvm_survey_table(_C.Structure):
+    _fields_ = [("column_count", _i32), ("columns", _strings), ("text_columns", _C.POINTER(_bool)),
+                ("row_count", _i32), ("numbers", _pd), ("texts", _strings)]
+
+
+class tvm_path_list(_C.Structure):
+    _fields_ = [("count", _i32), ("paths", _strings)]
+
+
 STRUCTURES = [tvm_audio, tvm_response, tvm_reverb_options, tvm_band_result, tvm_source_result, tvm_reverb_report,
               tvm_sti_options, tvm_sti_result, tvm_distortion_band, tvm_distortion_report, tvm_impulse,
-              tvm_spatial_options, tvm_spatial_band, tvm_spatial_report]
+              tvm_spatial_options, tvm_spatial_band, tvm_spatial_report,
+              tvm_survey_table, tvm_path_list]
 
 _P = _C.POINTER
 _PROTOTYPES = {
@@ -154,6 +164,11 @@ _PROTOTYPES = {
     "tvm_analyse_spatial": (_i32, [_P(tvm_response), _P(tvm_response), _P(tvm_spatial_options),
                                    _P(_P(tvm_spatial_report))]),
     "tvm_free_spatial_report": (None, [_P(tvm_spatial_report)]),
+    "tvm_survey_file": (_i32, [_str, _P(_P(tvm_survey_table))]),
+    "tvm_survey_failure": (_i32, [_str, _str, _P(_P(tvm_survey_table))]),
+    "tvm_free_survey_table": (None, [_P(tvm_survey_table)]),
+    "tvm_find_audio_files": (_i32, [_P(_str), _i32, _P(_P(tvm_path_list))]),
+    "tvm_free_path_list": (None, [_P(tvm_path_list)]),
 }
 
 

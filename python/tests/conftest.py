@@ -37,3 +37,12 @@ def run_python(args, cwd=None, **env):
 @pytest.fixture(scope="session")
 def room():
     return decaying_noise(1.0)
+
+
+def tool_or_skip():
+    """The tavrix tool the tests compare with (TAVRIX_TOOL or the source tree's build); without it the
+    calling test module is skipped."""
+    tool = os.environ.get("TAVRIX_TOOL") or os.path.join(SOURCE_DIR, "build", "cli", "tavrix")
+    if not os.access(tool, os.X_OK):
+        pytest.skip(f"no tavrix tool at {tool} (build it, or set TAVRIX_TOOL)", allow_module_level=True)
+    return tool

@@ -3,19 +3,16 @@ for number: both call the layer, and the tool's JSON prints doubles in their
 shortest round-trip form."""
 
 import json
-import os
 import subprocess
 
 import numpy as np
 import pytest
-from conftest import SOURCE_DIR, decaying_noise
+from conftest import decaying_noise, tool_or_skip
 
 import tavrix
 
 sf = pytest.importorskip("soundfile", reason="python3-soundfile writes the test corpus (WAV, FLAC)")
-TOOL = os.environ.get("TAVRIX_TOOL") or os.path.join(SOURCE_DIR, "build", "cli", "tavrix")
-if not os.access(TOOL, os.X_OK):
-    pytest.skip(f"no tavrix tool at {TOOL} (build it, or set TAVRIX_TOOL)", allow_module_level=True)
+TOOL = tool_or_skip()
 
 # name: (rate, subtype, channels' reverberation times, seconds)
 CORPUS = {
