@@ -91,10 +91,15 @@ std::vector<ColumnRule> makeRules() {
   r.push_back(number("c80_db", [](const RowSource& s) { return s.band.energy.c80Db; }));
   r.push_back(number("d50_percent", [](const RowSource& s) { return s.band.energy.d50Percent; }));
   r.push_back(number("ts_ms", [](const RowSource& s) { return s.band.energy.tsMs; }));
+  r.push_back(number("onset_s", [](const RowSource& s) { return s.band.onsetSeconds; }));
+  r.push_back(number("crosspoint_s", [](const RowSource& s) { return s.band.crosspointSeconds; }));
+  r.push_back(number("window_start_s", [](const RowSource& s) { return s.band.windowSeconds[0]; }));
+  r.push_back(number("window_end_s", [](const RowSource& s) { return s.band.windowSeconds[1]; }));
   // The channel's index, on each of its rows: male weights (the default of
   // `tavrix sti`), then female.
   r.push_back(number("sti", [](const RowSource& s) { return s.sti.male; }));
   r.push_back(number("sti_female", [](const RowSource& s) { return s.sti.female; }));
+  r.push_back(number("stipa", [](const RowSource& s) { return s.sti.stipaMale; }));
   r.push_back(text("error", [](const RowSource&) { return std::string(); }));
   return r;
 }

@@ -31,7 +31,8 @@ BROKEN = "office/broken.wav"
 # The columns a survey row shares with a `reverb --parameters --format csv` row.
 SHARED = ["source_rate_hz", "analysed_rate_hz", "frequency_hz", "EDT_s", "T10_s", "T20_s", "T30_s", "r2_EDT",
           "r2_T10", "r2_T20", "r2_T30", "dynamic_range_db", "curvature_percent", "noise_level_db", "peak_level_db",
-          "status", "result", "status_text", "doubts", "c50_db", "c80_db", "d50_percent", "ts_ms"]
+          "status", "result", "status_text", "doubts", "c50_db", "c80_db", "d50_percent", "ts_ms", "onset_s",
+          "crosspoint_s", "window_start_s", "window_end_s"]
 
 
 @pytest.fixture(scope="module")

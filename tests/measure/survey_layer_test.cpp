@@ -100,6 +100,8 @@ TEST(SurveyLayer, RowsAreEachChannelsReverberationAndSti) {
       EXPECT_TRUE(sameBits(cells, wanted, 9)) << "channel " << channel << ", " << band.label;
       EXPECT_EQ(number(t, row, "sti"), sti.male);
       EXPECT_EQ(number(t, row, "sti_female"), sti.female);
+      EXPECT_EQ(number(t, row, "stipa"), sti.stipa_male);
+      EXPECT_EQ(number(t, row, "onset_s"), band.onset_s);
     }
     // And the figures are the decays the channels were made with.
     EXPECT_NEAR(number(t, (channel - 1) * 9 + 3, "T20_s"), channel == 1 ? 0.5 : 1.0, 0.05 * channel);
