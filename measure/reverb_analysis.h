@@ -49,9 +49,10 @@ struct BandResult {
   int band = 0;
   int status = -1;  // the library's status of the noise-compensated analysis
   DecayMethod method = DecayMethod::Compensated;
-  // Why an evaluated band's figures should not be trusted as they are: r2
-  // below 0.98 or curvature beyond +-10 % (ISO 3382 practice). Empty when
-  // the evaluation is sound.
+  // Why an evaluated band's figures should not be trusted as they are: a
+  // range whose fit is not straight, or a curvature beyond +-10 % (the
+  // rules are at doubtsAbout in reverb_analysis.cpp). Empty when the
+  // evaluation is sound.
   std::vector<std::string> doubts;
   double endLevelDb = 0;           // the last tenth of the decay, dB re the band's peak
   std::vector<double> times;       // s per range; NaN where not evaluated or not reached

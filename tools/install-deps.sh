@@ -11,9 +11,10 @@ done
 # The Python package and its tests (soundfile writes the WAV/FLAC files the tool and the package are
 # compared on); pkg-config and dpkg-shlibdeps for the install test and `make package`;
 # scipy and FFTW 3 as the references of `make bench-compare` (never linked into the library);
-# guitarix-common (data only) for the real hall response the tests hold to a textbook analysis.
+# guitarix-common (data only) for the real hall response the tests hold to a textbook analysis;
+# libmysofa1 ships the measured KEMAR dummy-head responses the IACC test reads with h5py.
 for p in python3-numpy python3-pytest python3-setuptools python3-pip python3-soundfile python3-pandas pkg-config dpkg-dev \
-  python3-scipy libfftw3-dev guitarix-common; do
+  python3-scipy libfftw3-dev guitarix-common libmysofa1 python3-h5py; do
   have "$p" || need="$need $p"
 done
 # PortAudio for `tavrix measure`; the JACK client library for its live tests' simulated room, and

@@ -159,8 +159,10 @@ Command addReverbCommand(CLI::App& app) {
                          "aligned on the direct sound) follows them. Times the decay does not "
                          "reach are shown as '-' (empty in CSV, "
                          "null in JSON). Files at other rates than 48 kHz are resampled to it; digital "
-                         "silence at the end is cut. Status per band: ok; doubtful (an r2 below "
-                         "0.98 or a curvature beyond +-10 %); plain (no noise floor found, times "
+                         "silence at the end is cut. Status per band: ok; doubtful (a range that is "
+                         "not one straight line: non-linearity 1000 (1 - r2) above 10 per mille for "
+                         "T20 and T30, above 40 for T10 when no longer range gave a time; or a "
+                         "curvature beyond +-10 %); plain (no noise floor found, times "
                          "by plain backward integration of a decay that stays clean to 10 dB "
                          "below the range); or why the band failed.");
   sub->add_option("IR", a->files, "Impulse response files (WAV, FLAC, ...)")->required();

@@ -206,7 +206,7 @@ typedef struct tvm_band_result {
   const char* result;      /* "ok", "doubtful", "plain", "plain, doubtful", or the failure's label */
   const char* result_text; /* one sentence: why it failed, why doubtful, ... */
   int32_t doubt_count;
-  const char* const* doubts; /* e.g. "r2 of T20 0.9712 below 0.98" */
+  const char* const* doubts; /* e.g. "non-linearity of T20 14.2 per mille above 10 (r2 0.9858)" */
   const double* times_s;     /* range_count values; NaN where not reached or not evaluated */
   const double* r2;          /* range_count values */
   double dynamic_range_db, curvature_percent;
