@@ -9,8 +9,9 @@ std::u16string toLibraryPath(const std::string& utf8) {
   const auto bad = [&] { fail(TVM_BAD_ARGUMENT, utf8 + ": the path is not valid UTF-8; rename the file"); };
   for (size_t i = 0; i < utf8.size();) {
     const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    char32_t cp;
-    size_t len;
+    // bad() throws; the values only keep compilers that cannot see it quiet.
+    char32_t cp = 0;
+    size_t len = 1;
     if (c < 0x80) {
       cp = c;
       len = 1;
