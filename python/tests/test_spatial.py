@@ -145,24 +145,6 @@ def test_the_package_and_the_tool_agree(tmp_path):
           lambda: Stipa(tavrix.sti(binaural, channel=1)))
 
 
-def test_refusals_say_what_to_give():
-    p, y, _, _ = shoebox(order=1)
-    with pytest.raises(tavrix.ArgumentError, match="either lateral"):
-        tavrix.spatial((p, y), FS)
-    with pytest.raises(tavrix.ArgumentError, match="bformat"):
-        tavrix.spatial((p, y), FS, binaural=True, bformat="fuma")
-    with pytest.raises(tavrix.ArgumentError, match="from a file"):
-        tavrix.spatial((p, y), FS, lateral=(1, 2))
-    with pytest.raises(tavrix.ArgumentError, match="name the file's two channels"):
-        tavrix.spatial("hall.wav", lateral=True)
-    with pytest.raises(tavrix.NotReadyError, match="nothing but"):
-        tavrix.spatial((p, np.zeros_like(p)), FS, binaural=True)
-    sti = tavrix.sti(p, FS)
-    assert sti.stipa == sti.stipa_male and sti.stipa_mtf.shape == (7, 2)
-    assert sti.stipa == pytest.approx(sti.index, abs=0.03)
-    assert json.dumps(sti.as_dict(stipa=True))
-
-
 KEMAR = "/usr/share/libmysofa/MIT_KEMAR_normal_pinna.sofa"
 
 
